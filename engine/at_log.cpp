@@ -1,0 +1,81 @@
+#include "engine/at_log.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <ctime>
+#include <mutex>
+
+#include "platform/clock.h"
+#include "platform/executable_dir.h"
+
+namespace engine {
+
+namespace {
+
+std::once_flag directory_once;
+std::string directory;
+
+std::string choose_directory() {
+  std::string dir = platform::executable_directory();
+  if (!dir.empty() && ::access(dir.c_str(), W_OK) == 0) return dir;
+  return platform::working_directory();
+}
+
+// The direction prefixes in code page 936: "发出: " and "收到: ".
+constexpr std::string_view kSentPrefix = "\xB7\xA2\xB3\xF6\x3A\x20";
+constexpr std::string_view kReceivedPrefix = "\xCA\xD5\xB5\xBD\x3A\x20";
+
+std::string stamp(const char* pattern) {
+  std::tm now = platform::clock().local_time();
+  char text[32];
+  size_t n = std::strftime(text, sizeof text, pattern, &now);
+  return std::string(text, n);
+}
+
+}  // namespace
+
+const std::string& at_log_directory() {
+  std::call_once(directory_once, [] { directory = choose_directory(); });
+  return directory;
+}
+
+bool set_at_log_directory(std::string dir) {
+  bool taken = false;
+  std::call_once(directory_once, [&] {
+    if (!dir.empty() && dir.back() != '/') dir += '/';
+    directory = std::move(dir);
+    taken = true;
+  });
+  return taken;
+}
+
+std::string at_log_path(const ModuleSlot& slot) {
+  return at_log_directory() + "AtLog_" + std::to_string(slot.number()) + ".ini";
+}
+
+void write_at_log(const ModuleSlot& slot, Direction direction, std::string_view text) {
+  int fd = ::open(at_log_path(slot).c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+  if (fd < 0) return;
+  if (!text.empty()) {
+    // Date and time are two readings of the clock, as two stamps.
+    std::string record = stamp("%m/%d/%Y ");
+    record += stamp("%H:%M:%S ");
+    record += direction == Direction::sent ? kSentPrefix : kReceivedPrefix;
+    if (text.back() == '\r') text.remove_suffix(1);
+    record += text;
+    record += "\r\n";
+    // One write per record: with O_APPEND a record is never interleaved with another.
+    std::string_view rest = record;
+    while (!rest.empty()) {
+      ssize_t n = ::write(fd, rest.data(), rest.size());
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) break;
+      rest.remove_prefix(static_cast<size_t>(n));
+    }
+  }
+  ::close(fd);
+}
+
+}  // namespace engine

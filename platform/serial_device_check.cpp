@@ -1,0 +1,61 @@
+#include "platform/serial_device_check.h"
+
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace platform {
+
+bool is_pseudo_terminal(dev_t rdev) {
+  // UNIX98 pseudo-terminal slaves use the majors 136 to 143.
+  unsigned m = major(rdev);
+  return m >= 136 && m <= 143;
+}
+
+namespace {
+bool in_tty_class(dev_t rdev) {
+  char link[64];
+  std::snprintf(link, sizeof link, "/sys/dev/char/%u:%u/subsystem", major(rdev), minor(rdev));
+  char target[PATH_MAX];
+  ssize_t n = ::readlink(link, target, sizeof target - 1);
+  if (n <= 0) return false;
+  target[n] = '\0';
+  const char* slash = std::strrchr(target, '/');
+  return std::strcmp(slash ? slash + 1 : target, "tty") == 0;
+}
+}  // namespace
+
+DeviceCheck check_serial_device(const std::string& path, struct stat* out) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return DeviceCheck::missing;
+  if (!S_ISCHR(st.st_mode)) return DeviceCheck::not_character_device;
+  if (is_pseudo_terminal(st.st_rdev)) {
+    if (st.st_uid != ::geteuid()) return DeviceCheck::foreign_terminal;
+  } else if (!in_tty_class(st.st_rdev)) {
+    return DeviceCheck::not_serial;
+  }
+  if (out) *out = st;
+  return DeviceCheck::ok;
+}
+
+const char* describe(DeviceCheck check) {
+  switch (check) {
+    case DeviceCheck::ok:
+      return "ok";
+    case DeviceCheck::missing:
+      return "no such device";
+    case DeviceCheck::not_character_device:
+      return "not a character device";
+    case DeviceCheck::not_serial:
+      return "not a serial line";
+    case DeviceCheck::foreign_terminal:
+      return "pseudo-terminal of another user";
+  }
+  return "?";
+}
+
+}  // namespace platform

@@ -1,0 +1,31 @@
+#include "platform/virtual_clock.h"
+
+namespace platform {
+
+int64_t& VirtualClock::line() {
+  return lines_[std::this_thread::get_id()];
+}
+
+int64_t VirtualClock::now_ms() {
+  std::lock_guard lock(mutex_);
+  return line();
+}
+
+void VirtualClock::sleep_ms(int64_t ms) {
+  if (ms <= 0) return;
+  std::lock_guard lock(mutex_);
+  line() += ms;
+}
+
+std::tm VirtualClock::local_time() {
+  std::time_t t;
+  {
+    std::lock_guard lock(mutex_);
+    t = wall_ + static_cast<std::time_t>(line() / 1000);
+  }
+  std::tm tm{};
+  localtime_r(&t, &tm);
+  return tm;
+}
+
+}  // namespace platform

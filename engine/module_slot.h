@@ -75,9 +75,25 @@ struct ModuleSlot {
   std::thread hThread;                  // the current worker thread
   std::atomic<int32_t> runEnabled{0};   // 0 asks the run to stop at its next check
 
+  // What a run works on, taken when the run is accepted: settings changed during the run take
+  // effect at the next run and never mix into the run under way.
+  struct RunSnapshot {
+    std::string filePath;   // the update file
+    std::string fileName;   // the name the module stores it under
+    int32_t atPort = 0;
+    int32_t sleepTime = 0;  // ms
+  };
+  RunSnapshot run;
+  std::atomic<bool> workerRunning{false};  // the worker's thread routine has not returned yet
+  std::atomic<int32_t> exitCode{0};        // result code of the last run
+
   // Module number shown to the operator and used in file names: 1..6.
   int number() const { return index + 1; }
 };
+
+// True from the moment a worker thread is started for the slot until its routine has returned:
+// while it is true the slot's port, file image, thread and run snapshot belong to the run.
+inline bool worker_in_progress(const ModuleSlot& slot) { return slot.workerRunning.load(); }
 
 // The table of the six module positions; lives as long as the program.
 std::array<ModuleSlot, kModuleCount>& slots();

@@ -78,8 +78,8 @@ struct ModuleSlot {
   // What a run works on, taken when the run is accepted: settings changed during the run take
   // effect at the next run and never mix into the run under way.
   struct RunSnapshot {
-    std::string filePath;   // the update file
-    std::string fileName;   // the name the module stores it under
+    std::string filePath;  // the update file
+    std::string fileName;  // the name the module stores it under
     int32_t atPort = 0;
     int32_t sleepTime = 0;  // ms
   };
@@ -93,7 +93,9 @@ struct ModuleSlot {
 
 // True from the moment a worker thread is started for the slot until its routine has returned:
 // while it is true the slot's port, file image, thread and run snapshot belong to the run.
-inline bool worker_in_progress(const ModuleSlot& slot) { return slot.workerRunning.load(); }
+inline bool worker_in_progress(const ModuleSlot& slot) {
+  return slot.workerRunning.load();
+}
 
 // The table of the six module positions; lives as long as the program.
 std::array<ModuleSlot, kModuleCount>& slots();

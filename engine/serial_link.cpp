@@ -14,10 +14,14 @@ std::string_view reply_text(const ReplyBuffer& buffer) {
 }
 
 int OpenATPort(ModuleSlot& slot) {
+  return open_at_port(slot, slot.atPort);
+}
+
+int open_at_port(ModuleSlot& slot, int32_t at_port) {
   if (slot.hAT.is_open()) return 1;
-  if (slot.atPort <= 0) return 0;
+  if (at_port <= 0) return 0;
   std::string why;
-  auto port = platform::open_com_port(static_cast<unsigned>(slot.atPort), &why);
+  auto port = platform::open_com_port(static_cast<unsigned>(at_port), &why);
   if (!port) {
     debug_trace("OpenATPort: %s", why.c_str());
     return 0;

@@ -25,6 +25,10 @@ std::string_view reply_text(const ReplyBuffer& buffer);
 // when it was open already or configuring failed), 0 when it could not be opened.
 int OpenATPort(ModuleSlot& slot);
 
+// As OpenATPort, with the port COM<at_port> instead of the slot's `atPort` (a run opens the port
+// of its snapshot).
+int open_at_port(ModuleSlot& slot, int32_t at_port);
+
 // Applies the fixed line settings and discards both directions. 1, or 0 if the port is not open.
 int configure_port(ModuleSlot& slot);
 

@@ -57,7 +57,7 @@ TEST_F(HandshakeTest, OkSplitOverTwoReadsIsNotAnAnswer) {
     if (block == "AT\r\n" && *first) {
       *first = false;
       m.reply("\r\nO");
-      m.reply("K\r\n");
+      m.reply("K\r\n", 1);
     } else {
       m.reply(kOk);
     }

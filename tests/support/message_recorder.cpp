@@ -15,6 +15,11 @@ std::vector<MessageRecorder::Message> MessageRecorder::messages() const {
   return messages_;
 }
 
+void MessageRecorder::clear() {
+  std::lock_guard lock(mutex_);
+  messages_.clear();
+}
+
 std::vector<std::string> MessageRecorder::statuses(int index) const {
   std::vector<std::string> out;
   for (const Message& m : messages())

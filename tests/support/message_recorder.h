@@ -25,6 +25,7 @@ class MessageRecorder final : public engine::MainWindow {
   void send_message(uint32_t msg, uintptr_t wParam, intptr_t lParam) override;
 
   std::vector<Message> messages() const;
+  void clear();
   // The status texts sent for slot `index`, in order.
   std::vector<std::string> statuses(int index) const;
 

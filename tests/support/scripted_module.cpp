@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 #include "platform/clock.h"
 
@@ -26,14 +27,19 @@ int ScriptedModule::reads() const {
 long ScriptedModule::read(void* buffer, size_t capacity) {
   int64_t now = platform::clock().now_ms();
   std::lock_guard lock(mutex_);
-  if (closed_) return -1;
+  if (closed_ || gone_) return -1;
   ++reads_;
-  if (pending_.empty() || pending_.front().ready_at > now) return 0;
-  Chunk& chunk = pending_.front();
-  size_t n = std::min(capacity, chunk.bytes.size());
-  std::memcpy(buffer, chunk.bytes.data(), n);
-  chunk.bytes.erase(0, n);
-  if (chunk.bytes.empty()) pending_.pop_front();
+  // As a serial port does, one read takes everything that has arrived, up to its size.
+  size_t n = 0;
+  auto* out = static_cast<char*>(buffer);
+  while (n < capacity && !pending_.empty() && pending_.front().ready_at <= now) {
+    Chunk& chunk = pending_.front();
+    size_t take = std::min(capacity - n, chunk.bytes.size());
+    std::memcpy(out + n, chunk.bytes.data(), take);
+    n += take;
+    chunk.bytes.erase(0, take);
+    if (chunk.bytes.empty()) pending_.pop_front();
+  }
   return static_cast<long>(n);
 }
 
@@ -42,12 +48,26 @@ bool ScriptedModule::write_all(const void* data, size_t length) {
   Responder responder;
   {
     std::lock_guard lock(mutex_);
-    if (closed_) return false;
+    if (closed_ || gone_) return false;
     written_.push_back(block);
     responder = responder_;
+    fail_write_ms_ = -1;
   }
   if (responder) responder(*this, block);
-  return true;
+  int64_t stall;
+  {
+    std::lock_guard lock(mutex_);
+    stall = std::exchange(fail_write_ms_, -1);
+  }
+  if (stall < 0) return true;
+  platform::clock().sleep_ms(stall);
+  return false;
+}
+
+void ScriptedModule::disconnect() {
+  std::lock_guard lock(mutex_);
+  gone_ = true;
+  pending_.clear();
 }
 
 void ScriptedModule::purge(platform::PurgeSide side) {

@@ -14,7 +14,7 @@ namespace testing_support {
 
 // An in-memory module behind a serial port, for tests on the virtual clock: whatever the engine
 // writes goes to a responder, which queues replies that become readable after a delay of the
-// clock in use. Each queued reply is delivered by reads of its own, never merged with the next.
+// clock in use. A read takes everything that has arrived by then, up to its size.
 class ScriptedModule final : public platform::SerialPort {
  public:
   using Responder = std::function<void(ScriptedModule& module, std::string_view block)>;
@@ -23,6 +23,12 @@ class ScriptedModule final : public platform::SerialPort {
 
   // Queues `bytes` to become readable `delay_ms` after now.
   void reply(std::string bytes, int64_t delay_ms = 0);
+
+  // Called by a responder: the block being written does not go out completely. The write gives up
+  // after `stall_ms` of the clock (a line that stopped taking bytes) or at once (a device gone).
+  void fail_this_write(int64_t stall_ms) { fail_write_ms_ = stall_ms; }
+  // The device is gone: reads and writes fail from now on.
+  void disconnect();
 
   // Every block written, in order.
   std::vector<std::string> written() const;
@@ -47,6 +53,8 @@ class ScriptedModule final : public platform::SerialPort {
   std::vector<std::string> written_;
   int reads_ = 0;
   bool closed_ = false;
+  bool gone_ = false;
+  int64_t fail_write_ms_ = -1;
 };
 
 // A responder that answers every block with `answer`.

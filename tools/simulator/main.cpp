@@ -1,0 +1,88 @@
+// quillmark-sim: simulated modules on pseudo-terminals, registered as COM ports of a bench folder.
+//
+//   quillmark-sim [--ports DIR] [--store DIR] [--first N] [--count K] [--fault COM<n>:<fault>]...
+//
+// Creates K modules COM<N>..COM<N+K-1> (default COM1..COM6) as links in DIR (default ./ports),
+// prints one line "COM<n> <device>" per module and then "ready", and serves until interrupted;
+// the links are removed on exit. Files the modules store are written to <store>/COM<n>/<name>.
+// Faults: silent, delay=<ms>, split, error-packet=<k>, count-offset=<d>, count-text=<text>,
+// count-no-crlf, refuse=<command>, stall-after=<bytes>, pull-after=<bytes>.
+#include <signal.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <string>
+
+#include "tools/simulator/pty_module_server.h"
+
+namespace {
+
+simulator::PtyModuleServer* running = nullptr;
+
+void on_signal(int) {
+  if (running) running->stop();
+}
+
+int usage() {
+  std::fprintf(stderr,
+               "usage: quillmark-sim [--ports DIR] [--store DIR] [--first N] [--count K] "
+               "[--fault COM<n>:<fault>]...\n");
+  return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string ports = "ports", store;
+  unsigned first = 1, count = 6;
+  std::map<unsigned, simulator::Faults> faults;
+  for (int i = 1; i < argc; ++i) {
+    std::string arg = argv[i];
+    if (i + 1 >= argc) return usage();
+    std::string value = argv[++i];
+    if (arg == "--ports") {
+      ports = value;
+    } else if (arg == "--store") {
+      store = value;
+    } else if (arg == "--first") {
+      first = static_cast<unsigned>(std::strtoul(value.c_str(), nullptr, 10));
+    } else if (arg == "--count") {
+      count = static_cast<unsigned>(std::strtoul(value.c_str(), nullptr, 10));
+    } else if (arg == "--fault") {
+      size_t colon = value.find(':');
+      if (value.rfind("COM", 0) != 0 || colon == std::string::npos) return usage();
+      unsigned com = static_cast<unsigned>(std::strtoul(value.c_str() + 3, nullptr, 10));
+      if (!faults[com].parse(value.substr(colon + 1))) {
+        std::fprintf(stderr, "quillmark-sim: unknown fault %s\n", value.c_str());
+        return 2;
+      }
+    } else {
+      return usage();
+    }
+  }
+  if (first == 0 || count == 0) return usage();
+
+  simulator::PtyModuleServer server(ports, store);
+  for (unsigned com = first; com < first + count; ++com) {
+    std::string why;
+    if (!server.add(com, faults[com], &why)) {
+      std::fprintf(stderr, "quillmark-sim: COM%u: %s\n", com, why.c_str());
+      return 1;
+    }
+    std::printf("COM%u %s\n", com, server.device(com).c_str());
+  }
+  std::printf("ready\n");
+  std::fflush(stdout);
+
+  running = &server;
+  struct sigaction action {};
+  action.sa_handler = on_signal;
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+  sigaction(SIGHUP, &action, nullptr);
+  server.run();
+  running = nullptr;
+  return 0;
+}

@@ -1,0 +1,56 @@
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "tools/simulator/simulated_module.h"
+
+namespace simulator {
+
+// Simulated modules behind pseudo-terminals, registered as COM<n> links in a ports folder, served
+// by one event loop. The server keeps a slave descriptor of each terminal open, so a module never
+// sees a hang-up between the tool's openings, and it removes its links when it ends.
+class PtyModuleServer {
+ public:
+  // `store` (optional) receives every stored file as <store>/COM<n>/<name>.
+  PtyModuleServer(std::filesystem::path ports, std::filesystem::path store = {});
+  ~PtyModuleServer();
+  PtyModuleServer(const PtyModuleServer&) = delete;
+  PtyModuleServer& operator=(const PtyModuleServer&) = delete;
+
+  // Creates the module COM<n>. False, with the reason, when it cannot.
+  bool add(unsigned com, Faults faults, std::string* why = nullptr);
+
+  // Serves until stop() is called. Runs on one thread.
+  void run();
+  // Serves on a thread of its own until stop() or the destructor.
+  void start();
+  // Ends run(); safe from any thread and from a signal handler.
+  void stop();
+
+  // The slave device of COM<n>, and the files that module has stored (empty when unknown).
+  std::string device(unsigned com) const;
+  std::map<std::string, std::string> files(unsigned com) const;
+  bool pulled_out(unsigned com) const;
+
+ private:
+  struct Module;
+  void serve(Module& m, int64_t now);
+  void pull_out(Module& m);
+  static void stored(void* context, const std::string& name, const std::string& content);
+
+  std::filesystem::path ports_;
+  std::filesystem::path store_;
+  int wake_fd_;
+  mutable std::mutex mutex_;  // guards the modules' state against readers on other threads
+  std::map<unsigned, std::unique_ptr<Module>> modules_;
+  std::thread thread_;
+};
+
+}  // namespace simulator

@@ -1,0 +1,98 @@
+#pragma once
+
+#include <cstdint>
+#include <limits>
+#include <map>
+#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace simulator {
+
+// Misbehaviour a simulated module can be given.
+struct Faults {
+  bool silent = false;                  // answers nothing at all
+  int reply_delay_ms = 0;               // every reply is sent this long after its command
+  bool split_replies = false;           // every reply comes in two parts, split inside its token
+  int error_on_packet = 0;              // answers ERROR to the data of this packet (1 = first)
+  int count_offset = 0;                 // reports the stored size plus this
+  std::string count_text;               // reports this text as the byte count, when not empty
+  bool count_without_line_end = false;  // no "\r\n" after the byte count
+  std::set<std::string> refused;        // commands answered with ERROR, e.g. "AT+CBAINIT"
+  int64_t stall_after_bytes = -1;       // stops taking bytes after this many data bytes
+  int64_t pull_after_bytes = -1;        // is pulled out after this many data bytes
+
+  // Parses one fault as written on the command line: "silent", "delay=300", "split",
+  // "error-packet=2", "count-offset=-1", "count-text=123456789012345", "count-no-crlf",
+  // "refuse=AT+CBAINIT", "stall-after=5000", "pull-after=5000". False for anything else.
+  bool parse(std::string_view fault);
+};
+
+// The AT protocol of one module, without any I/O: bytes from the tool go in, replies come out
+// with the delay after which the module sends them. Echo is on until ATE0. After a "DOWNLOAD"
+// prompt exactly the announced number of bytes is taken as data, whatever they contain.
+class SimulatedModule {
+ public:
+  struct Reply {
+    int64_t delay_ms;
+    std::string bytes;
+  };
+
+  // Gap between the two parts of a split reply: longer than the tool's poll interval, so that the
+  // parts always arrive in different reads.
+  static constexpr int kSplitGapMs = 80;
+
+  explicit SimulatedModule(Faults faults = {}) : faults_(std::move(faults)) {}
+
+  // How many more bytes the module takes now: fewer once it stalls or is pulled out.
+  int64_t accepts() const;
+  bool stalled() const { return stalled_; }
+  bool pulled_out() const { return pulled_out_; }
+
+  // Takes bytes from the tool (at most accepts()) and gives the replies.
+  std::vector<Reply> receive(std::string_view bytes);
+
+  // The files stored in the module, by name.
+  const std::map<std::string, std::string>& files() const { return files_; }
+
+  // The command lines received, in order (data excluded).
+  const std::vector<std::string>& commands() const { return commands_; }
+
+  // Called with a file's name and content each time a packet has been stored.
+  void set_store_listener(void (*listener)(void*, const std::string&, const std::string&),
+                          void* context) {
+    store_listener_ = listener;
+    store_context_ = context;
+  }
+
+ private:
+  void command(std::string line, std::vector<Reply>& out);
+  void data_complete(std::vector<Reply>& out);
+  void send(std::string bytes, std::vector<Reply>& out) const;
+  int64_t data_until_fault() const;
+  bool strike_due_fault();
+
+  Faults faults_;
+  bool echo_ = true;
+  std::string line_;
+  bool line_feed_due_ = false;
+  std::vector<std::string> commands_;
+
+  // Data phase.
+  bool in_data_ = false;
+  int64_t data_expected_ = 0;
+  std::string data_;
+  std::string data_name_;
+  bool data_append_ = false;
+  int packets_ = 0;
+  int64_t data_total_ = 0;  // data bytes taken over the module's life
+  bool stalled_ = false;
+  bool pulled_out_ = false;
+
+  std::map<std::string, std::string> files_;
+  void (*store_listener_)(void*, const std::string&, const std::string&) = nullptr;
+  void* store_context_ = nullptr;
+};
+
+}  // namespace simulator

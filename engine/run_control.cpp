@@ -4,6 +4,8 @@
 
 #include "engine/download_worker.h"
 #include "engine/file_image.h"
+#include "engine/notifications.h"
+#include "engine/serial_link.h"
 
 namespace engine {
 
@@ -34,6 +36,29 @@ bool start_run(ModuleSlot& slot) {
     return false;
   }
   return true;
+}
+
+StartOutcome start_module(ModuleSlot& slot) {
+  slot.busy = 1;
+  report_status(slot, "");
+  report_progress(slot, 0, 100);
+  if (OpenATPort(slot) != 1) {
+    report_status(slot, "OpenATPort Failed!");
+    debug_trace("OpenATPort ERROR!");
+    slot.resultOk = 0;
+    slot.busy = 0;
+    send_to_main_window(WM_SLOT_RESULT, static_cast<uintptr_t>(slot.index), 0);
+    close_at_port(slot);
+    return StartOutcome::port_failed;
+  }
+  slot.resultOk = 1;
+  close_at_port(slot);
+  if (!start_run(slot)) {
+    debug_trace("create download thread(%d) failed!", slot.number());
+    slot.busy = 0;
+    return StartOutcome::thread_failed;
+  }
+  return StartOutcome::started;
 }
 
 void join_worker(ModuleSlot& slot) {

@@ -11,6 +11,13 @@ namespace engine {
 // thread can be started.
 bool start_run(ModuleSlot& slot);
 
+enum class StartOutcome { started, port_failed, thread_failed };
+
+// START for a module whose port list shows a port: clears the status line and the bar, opens the
+// AT port on trial (a port that does not open fails the module with "OpenATPort Failed!"), closes
+// it again and starts the run. Expects the slot idle.
+StartOutcome start_module(ModuleSlot& slot);
+
 // Asks the run to stop at its next check.
 inline void request_stop(ModuleSlot& slot) {
   slot.runEnabled = 0;

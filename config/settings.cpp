@@ -1,0 +1,171 @@
+#include "config/settings.h"
+
+#include <array>
+#include <string_view>
+
+#include "config/atol_number.h"
+#include "config/device_table.h"
+#include "config/private_profile.h"
+#include "engine/module_slot.h"
+#include "engine/notifications.h"
+#include "engine/run_control.h"
+#include "engine/serial_link.h"
+#include "platform/executable_dir.h"
+
+namespace config {
+
+namespace {
+
+constexpr std::array<const char*, engine::kModuleCount> kOrdinals = {"First",  "Second", "Third",
+                                                                     "Fourth", "Fifth",  "Sixth"};
+
+// The `enable` keys of the sections Firmware, Script, BuckupRestore (default "1") and EraseEFS
+// (default "0") are left in the file for hand editing; nothing in the system depends on them, so
+// they are not read.
+
+bool valid_module(int module) {
+  return module >= 0 && module < engine::kModuleCount;
+}
+
+bool valid_kind(int kind) {
+  return kind == kAtPortKind || kind == kDiagPortKind;
+}
+
+std::string port_section(int module, int kind) {
+  return std::string(kind == kAtPortKind ? "ATPort_" : "DiagPort_") + kOrdinals[module];
+}
+
+int32_t& port_of(engine::ModuleSlot& slot, int kind) {
+  return kind == kAtPortKind ? slot.atPort : slot.diagPort;
+}
+
+// The settings file of the working directory as it is now.
+ProfileText current_settings(const std::string& directory, const char* caller) {
+  if (directory.empty()) {
+    engine::debug_trace("%s the working directory is unknown; defaults used.", caller);
+    return ProfileText();
+  }
+  return read_profile_file(settings_path_in(directory));
+}
+
+// A value as the 260-byte reader sees it.
+std::string value_of(const ProfileText& settings, std::string_view section, std::string_view key,
+                     std::string_view default_value) {
+  std::string_view value = settings.find(section, key).value_or(default_value);
+  return std::string(value.substr(0, kProfileValueSize - 1));
+}
+
+// The `Path` value. One longer than a path can be here is not used at all: cut, it would name a
+// different file.
+std::string path_value(const ProfileText& settings, const char* caller) {
+  std::string_view path = settings.find("FilePath", "Path").value_or("");
+  if (path.size() <= kMaxPathLength) return std::string(path);
+  engine::debug_trace("%s Path of %zu characters is too long and is not used.", caller,
+                      path.size());
+  return {};
+}
+
+int32_t sleep_time_value(const ProfileText& settings) {
+  int64_t ms = atol_number(value_of(settings, "FilePath", "SleepTime", "8000"));
+  if (ms >= 0 && ms <= kMaxSleepTime) return static_cast<int32_t>(ms);
+  int32_t used = ms < 0 ? 0 : kMaxSleepTime;
+  engine::debug_trace("LoadFilePath() SleepTime %lld is out of range; %d ms used.",
+                      static_cast<long long>(ms), used);
+  return used;
+}
+
+// Step one of a load for a slot without a run: its finished thread is joined (at once, since its
+// routine has returned), its port closed and its image released, so that nothing is leaked.
+void reset_idle_slot(engine::ModuleSlot& slot) {
+  engine::join_worker(slot);
+  engine::close_at_port(slot);
+  engine::release_file_image(slot);
+  slot.resultOk = 0;
+  slot.upgraded = 1;
+  slot.busy = 0;
+  slot.active = 0;
+}
+
+bool write_setting(const std::string& directory, std::string_view section, std::string_view key,
+                   std::string_view value) {
+  return write_private_profile_string(section, key, value, settings_path_in(directory));
+}
+
+}  // namespace
+
+std::string settings_path_in(const std::string& directory) {
+  if (directory.empty()) return {};
+  return directory + (directory.back() == '/' ? "" : "/") + kSettingsFileName;
+}
+
+int load_settings() {
+  const std::string directory = platform::working_directory();
+  const ProfileText settings = current_settings(directory, "load_settings()");
+  const std::string path = path_value(settings, "load_settings()");
+  const int32_t only_upgrade_script =
+      atol_int32(value_of(settings, "OnlyUpgradeScript", "enable", "0")) == 1 ? 1 : 0;
+  const int32_t select_type = atol_int32(value_of(settings, "SeLectType", "enable", "0"));
+
+  auto& table = engine::slots();
+  for (int k = 0; k < engine::kModuleCount; ++k) {
+    engine::ModuleSlot& slot = table[k];
+    if (slot.index != k) slot.index = k;
+    if (engine::worker_in_progress(slot))
+      engine::debug_trace("load_settings() Module%d is running; its run is left as it is.", k + 1);
+    else
+      reset_idle_slot(slot);
+    slot.workDir = directory;
+    slot.filePath = path;
+    slot.atPort = atol_int32(value_of(settings, port_section(k, kAtPortKind), "number", "0"));
+    slot.diagPort = atol_int32(value_of(settings, port_section(k, kDiagPortKind), "number", "0"));
+    slot.onlyUpgradeScript = only_upgrade_script;
+    slot.selectType = select_type;
+  }
+  return read_cfgini_file();
+}
+
+std::string LoadFilePath() {
+  const ProfileText settings = current_settings(platform::working_directory(), "LoadFilePath()");
+  const std::string path = path_value(settings, "LoadFilePath()");
+  const int32_t sleep_time = sleep_time_value(settings);
+  for (engine::ModuleSlot& slot : engine::slots()) {
+    slot.filePath = path;
+    slot.sleepTime = sleep_time;
+  }
+  return path;
+}
+
+bool SaveFilePath(const std::string& path) {
+  return write_setting(platform::working_directory(), "FilePath", "Path", path);
+}
+
+bool save_port_setting(int module, int kind, int n) {
+  if (!valid_module(module) || !valid_kind(kind)) return false;
+  return write_setting(engine::slots()[module].workDir, port_section(module, kind), "number",
+                       std::to_string(n));
+}
+
+void release_duplicate_port(int module, int kind, int n) {
+  if (!valid_module(module) || !valid_kind(kind) || n == 0) return;
+  auto& table = engine::slots();
+  const std::string directory = table[module].workDir;
+  bool changed = false;
+  for (int j = 0; j < engine::kModuleCount; ++j) {
+    if (j == module || port_of(table[j], kind) != n) continue;
+    port_of(table[j], kind) = 0;
+    write_setting(directory, port_section(j, kind), "number", "");
+    changed = true;
+  }
+  if (changed) engine::send_to_main_window(engine::WM_PORTS_CHANGED, 0, 0);
+}
+
+bool save_only_upgrade_script_option(int value) {
+  return write_setting(engine::slots()[0].workDir, "OnlyUpgradeScript", "enable",
+                       value != 0 ? "1" : "0");
+}
+
+bool save_select_type_option(int value) {
+  return write_setting(engine::slots()[0].workDir, "SeLectType", "enable", value != 0 ? "1" : "0");
+}
+
+}  // namespace config

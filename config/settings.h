@@ -1,0 +1,55 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace config {
+
+// The settings file, in the working directory.
+constexpr const char* kSettingsFileName = "ZEBL.ini";
+
+// The longest update file path kept: this platform's path limit. A longer `Path` is not used at
+// all rather than cut to a different path.
+constexpr size_t kMaxPathLength = 4095;
+
+// The settling time is kept within 0 ms and ten minutes.
+constexpr int32_t kMaxSleepTime = 600000;
+constexpr int32_t kDefaultSleepTime = 8000;
+
+// Port kinds of save_port_setting and release_duplicate_port.
+constexpr int kAtPortKind = 0;
+constexpr int kDiagPortKind = 1;
+
+// "<directory>/ZEBL.ini", or empty when the directory is unknown (empty).
+std::string settings_path_in(const std::string& directory);
+
+// Reinitialises the six slots and reads the settings file into them, then loads the device table.
+// A slot whose worker has not returned keeps its run whole: its port, file image, thread, run
+// snapshot and flags; only its settings fields are refreshed (they take effect at its next run).
+// The other slots have their finished thread joined, their port closed and their image released.
+// Gives the result of read_cfgini_file (1 loaded, 0 not).
+int load_settings();
+
+// Reads the `FilePath` section: `Path` into every slot's filePath, `SleepTime` into every slot's
+// sleepTime. Gives the path.
+std::string LoadFilePath();
+
+// Writes `path` as key `Path` of section `FilePath`. The writers give true when the value is in
+// the file; on failure the debug channel says why (the operator is not told).
+bool SaveFilePath(const std::string& path);
+
+// Writes COM number `n` as key `number` of "ATPort_<ordinal>" (kind 0) or "DiagPort_<ordinal>"
+// (kind 1) of `module` 0..5, in the folder of that module's workDir.
+bool save_port_setting(int module, int kind, int n);
+
+// Takes port `n` of `kind` away from every other module that holds it: the port becomes 0, its
+// key is written empty, and WM_PORTS_CHANGED is sent once when any module was changed. Ports of the
+// other kind are never compared.
+void release_duplicate_port(int module, int kind, int n);
+
+// The writers of the two option lists, in the folder of Module1's workDir: "1" for a non-zero
+// value, "0" for 0.
+bool save_only_upgrade_script_option(int value);
+bool save_select_type_option(int value);
+
+}  // namespace config

@@ -8,8 +8,8 @@
 #include <cerrno>
 #include <utility>
 
-#include "config/atol_number.h"
 #include "engine/notifications.h"
+#include "platform/atol_number.h"
 
 namespace config {
 
@@ -100,7 +100,7 @@ void DeviceTableParser::end_field() {
   const std::string_view number = seen.substr(0, kDeviceNumberChars);
   if (length > number.size()) ++cut_fields_;
   if (field == 2)
-    r->deviceNumber = atol_int32(number);
+    r->deviceNumber = platform::atol_int32(number);
   else if (field % 2 == 0)
     parse_hex(number, &r->valuesA[static_cast<size_t>((field - 4) / 2)]);
   else

@@ -3,13 +3,13 @@
 #include <array>
 #include <string_view>
 
-#include "config/atol_number.h"
 #include "config/device_table.h"
 #include "config/private_profile.h"
 #include "engine/module_slot.h"
 #include "engine/notifications.h"
 #include "engine/run_control.h"
 #include "engine/serial_link.h"
+#include "platform/atol_number.h"
 #include "platform/executable_dir.h"
 
 namespace config {
@@ -66,7 +66,7 @@ std::string path_value(const ProfileText& settings, const char* caller) {
 }
 
 int32_t sleep_time_value(const ProfileText& settings) {
-  int64_t ms = atol_number(value_of(settings, "FilePath", "SleepTime", "8000"));
+  int64_t ms = platform::atol_number(value_of(settings, "FilePath", "SleepTime", "8000"));
   if (ms >= 0 && ms <= kMaxSleepTime) return static_cast<int32_t>(ms);
   int32_t used = ms < 0 ? 0 : kMaxSleepTime;
   engine::debug_trace("LoadFilePath() SleepTime %lld is out of range; %d ms used.",
@@ -103,8 +103,8 @@ int load_settings() {
   const ProfileText settings = current_settings(directory, "load_settings()");
   const std::string path = path_value(settings, "load_settings()");
   const int32_t only_upgrade_script =
-      atol_int32(value_of(settings, "OnlyUpgradeScript", "enable", "0")) == 1 ? 1 : 0;
-  const int32_t select_type = atol_int32(value_of(settings, "SeLectType", "enable", "0"));
+      platform::atol_int32(value_of(settings, "OnlyUpgradeScript", "enable", "0")) == 1 ? 1 : 0;
+  const int32_t select_type = platform::atol_int32(value_of(settings, "SeLectType", "enable", "0"));
 
   auto& table = engine::slots();
   for (int k = 0; k < engine::kModuleCount; ++k) {
@@ -116,8 +116,10 @@ int load_settings() {
       reset_idle_slot(slot);
     slot.workDir = directory;
     slot.filePath = path;
-    slot.atPort = atol_int32(value_of(settings, port_section(k, kAtPortKind), "number", "0"));
-    slot.diagPort = atol_int32(value_of(settings, port_section(k, kDiagPortKind), "number", "0"));
+    slot.atPort =
+        platform::atol_int32(value_of(settings, port_section(k, kAtPortKind), "number", "0"));
+    slot.diagPort =
+        platform::atol_int32(value_of(settings, port_section(k, kDiagPortKind), "number", "0"));
     slot.onlyUpgradeScript = only_upgrade_script;
     slot.selectType = select_type;
   }

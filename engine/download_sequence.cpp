@@ -9,6 +9,7 @@
 #include "engine/at_exchange.h"
 #include "engine/notifications.h"
 #include "engine/serial_link.h"
+#include "platform/atol_number.h"
 #include "platform/clock.h"
 
 namespace engine {
@@ -119,17 +120,9 @@ bool parse_byte_count(std::string_view text, int64_t* count) {
   std::string_view rest = text.substr(tag + kCountTag.size());
   size_t end = rest.find("\r\n");
   if (end == std::string_view::npos || end > kCountTextLimit) return false;
-  rest = rest.substr(0, end);
-  size_t i = 0;
-  while (i < rest.size() && (rest[i] == ' ' || rest[i] == '\t')) ++i;
-  bool negative = i < rest.size() && rest[i] == '-';
-  if (i < rest.size() && (rest[i] == '-' || rest[i] == '+')) ++i;
-  int64_t value = 0;
-  for (; i < rest.size() && rest[i] >= '0' && rest[i] <= '9'; ++i) {
-    value = value * 10 + (rest[i] - '0');
-    if (value > INT32_MAX) return false;
-  }
-  *count = negative ? -value : value;
+  int64_t value = platform::atol_number(rest.substr(0, end));
+  if (value > INT32_MAX || value < INT32_MIN) return false;
+  *count = value;
   return true;
 }
 

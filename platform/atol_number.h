@@ -4,7 +4,7 @@
 #include <limits>
 #include <string_view>
 
-namespace config {
+namespace platform {
 
 // Reads a number the way the C library's atol does: leading white space is skipped, one optional
 // sign is taken, digits are read up to the first other character, and a text without leading
@@ -37,4 +37,4 @@ constexpr int32_t atol_int32(std::string_view text) {
   return static_cast<int32_t>(value);
 }
 
-}  // namespace config
+}  // namespace platform

@@ -1,0 +1,119 @@
+// quillmark-ports: shows the COM ports of the bench folder (the working directory) and maps a
+// device to a number of the operator's choice.
+#include <poll.h>
+
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "devices/hardware_ports.h"
+#include "devices/port_namespace.h"
+#include "devices/port_numbers.h"
+#include "devices/port_watcher.h"
+#include "platform/com_ports.h"
+
+namespace {
+
+const char* const kUsage =
+    "usage: quillmark-ports [list]             the COM ports of this bench folder\n"
+    "       quillmark-ports map <device> <n>   make <device> COM<n> (e.g. map /dev/ttyUSB2 7)\n"
+    "       quillmark-ports unmap <n>          remove COM<n> and free its number\n"
+    "       quillmark-ports watch              show ports as they arrive and go away\n"
+    "Run it in the bench folder: the numbers live in its ports/ folder.\n";
+
+std::optional<unsigned> parse_number(std::string text) {
+  if (text.size() > 3 && (text.compare(0, 3, "COM") == 0 || text.compare(0, 3, "com") == 0))
+    text.erase(0, 3);
+  return devices::com_link_number("COM" + text);
+}
+
+// A bare kernel name ("ttyUSB0") stands for its device node.
+std::string device_path(const std::string& text) {
+  return text.find('/') == std::string::npos ? "/dev/" + text : text;
+}
+
+int list() {
+  std::vector<devices::HardwarePort> hardware = devices::find_hardware_ports();
+  std::string dir = platform::ports_directory();
+  std::string why;
+  if (!devices::assign_numbers(dir, hardware, &why))
+    std::fprintf(stderr, "quillmark-ports: cannot number the ports: %s\n", why.c_str());
+  int error = 0;
+  std::optional<std::vector<devices::ComPort>> ports =
+      devices::read_port_namespace(hardware, &error);
+  if (!ports) {
+    std::fprintf(stderr, "quillmark-ports: %s: %s\n", dir.c_str(), std::strerror(error));
+    return 1;
+  }
+  struct Line {
+    std::string state, device, text;
+  };
+  std::map<unsigned, Line> lines;
+  for (const devices::NumberEntry& e : devices::read_numbers(dir))
+    lines[e.number] = {"absent", "-", "kept for " + e.key + ", last seen as " + e.devnode};
+  for (const devices::ComPort& port : *ports) {
+    if (!port.present)
+      lines[port.number] = {"absent", port.target, port.why_absent};
+    else if (port.same_as)
+      lines[port.number] = {"twin", port.device,
+                            "same device as COM" + std::to_string(port.same_as)};
+    else
+      lines[port.number] = {"present", port.device, port.description};
+  }
+  std::printf("%-8s %-8s %-24s %s\n", "PORT", "STATE", "DEVICE", "DESCRIPTION");
+  for (const auto& [number, line] : lines) {
+    std::string port = "COM" + std::to_string(number);
+    std::printf("%-8s %-8s %-24s %s\n", port.c_str(), line.state.c_str(),
+                line.device.empty() ? "-" : line.device.c_str(), line.text.c_str());
+  }
+  return 0;
+}
+
+int watch() {
+  devices::PortWatcher watcher;
+  list();
+  std::fflush(stdout);
+  for (;;) {
+    pollfd p{watcher.fd(), POLLIN, 0};
+    if (::poll(&p, 1, -1) < 0) continue;
+    for (const devices::PortNotice& notice : watcher.take_notices())
+      std::printf("%s %s\n", notice.event == devices::DBT_DEVICEARRIVAL ? "arrived" : "removed",
+                  notice.port_name.c_str());
+    std::fflush(stdout);
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<std::string> args(argv + 1, argv + argc);
+  if (args.empty() || (args[0] == "list" && args.size() == 1)) return list();
+  if (args[0] == "watch" && args.size() == 1) return watch();
+  std::string why;
+  if (args[0] == "map" && args.size() == 3) {
+    std::optional<unsigned> n = parse_number(args[2]);
+    if (!n) {
+      std::fprintf(stderr, "quillmark-ports: %s is not a COM number\n", args[2].c_str());
+      return 2;
+    }
+    if (!devices::map_device(platform::ports_directory(), device_path(args[1]), *n,
+                             devices::find_hardware_ports(), &why)) {
+      std::fprintf(stderr, "quillmark-ports: %s\n", why.c_str());
+      return 1;
+    }
+    return list();
+  }
+  if (args[0] == "unmap" && args.size() == 2) {
+    std::optional<unsigned> n = parse_number(args[1]);
+    if (!n || !devices::unmap_number(platform::ports_directory(), *n, &why)) {
+      std::fprintf(stderr, "quillmark-ports: %s\n", n ? why.c_str() : "not a COM number");
+      return 1;
+    }
+    return list();
+  }
+  std::fputs(kUsage, args.empty() || args[0] == "help" ? stdout : stderr);
+  return args[0] == "help" ? 0 : 2;
+}

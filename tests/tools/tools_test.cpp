@@ -1,0 +1,180 @@
+// The simulator and the terminal runner as the programs a person starts, on a bench folder.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "engine/serial_link.h"
+#include "tests/support/temp_dir.h"
+
+namespace fs = std::filesystem;
+using testing_support::read_file;
+
+namespace {
+
+struct Process {
+  pid_t pid = -1;
+  int output = -1;  // read end of its standard output
+};
+
+Process spawn(const std::vector<std::string>& argv, const fs::path& dir,
+              const std::string& runtime_dir) {
+  int fds[2];
+  if (::pipe(fds) != 0) return {};
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    ::dup2(fds[1], STDOUT_FILENO);
+    ::close(fds[0]);
+    if (::chdir(dir.c_str()) != 0) ::_exit(126);
+    ::setenv("XDG_RUNTIME_DIR", runtime_dir.c_str(), 1);  // a lock of its own for each test
+    std::vector<char*> args;
+    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    ::execv(args[0], args.data());
+    ::_exit(127);
+  }
+  ::close(fds[1]);
+  return {pid, fds[0]};
+}
+
+std::string read_all(int fd) {
+  std::string out;
+  char buf[4096];
+  for (ssize_t n; (n = ::read(fd, buf, sizeof buf)) > 0;) out.append(buf, static_cast<size_t>(n));
+  ::close(fd);
+  return out;
+}
+
+int wait_exit(pid_t pid) {
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// Reads the simulator's output up to its "ready" line.
+std::string wait_ready(int fd) {
+  std::string seen;
+  char c;
+  while (seen.find("ready\n") == std::string::npos && ::read(fd, &c, 1) == 1) seen += c;
+  return seen;
+}
+
+// CPU time of a process so far, in clock ticks.
+long cpu_ticks(pid_t pid) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string text((std::istreambuf_iterator<char>(stat)), {});
+  std::istringstream fields(text.substr(text.rfind(')') + 2));
+  std::string field;
+  long utime = 0, stime = 0;
+  for (int i = 3; fields >> field; ++i) {
+    if (i == 14) utime = std::stol(field);
+    if (i == 15) {
+      stime = std::stol(field);
+      break;
+    }
+  }
+  return utime + stime;
+}
+
+class ToolsTest : public ::testing::Test {
+ protected:
+  void write_settings(int modules) {
+    std::ofstream ini(bench.path() / "ZEBL.ini");
+    ini << "[FilePath]\nPath=" << (bench.path() / "update.bin").string() << "\nSleepTime=0\n";
+    const char* ordinals[] = {"First", "Second", "Third", "Fourth", "Fifth", "Sixth"};
+    for (int k = 0; k < modules; ++k)
+      ini << "[ATPort_" << ordinals[k] << "]\nnumber=" << k + 1 << "\n";
+    std::ofstream(bench.path() / "update.bin", std::ios::binary) << std::string(1500, 'Q');
+  }
+  Process start_simulator(const std::vector<std::string>& extra = {}) {
+    std::vector<std::string> argv = {QUILL_SIMULATOR, "--store", "store"};
+    argv.insert(argv.end(), extra.begin(), extra.end());
+    Process sim = spawn(argv, bench.path(), runtime.str());
+    wait_ready(sim.output);
+    return sim;
+  }
+  void stop(Process& p) {
+    ::kill(p.pid, SIGTERM);
+    EXPECT_EQ(wait_exit(p.pid), 0);
+    ::close(p.output);
+  }
+
+  testing_support::TempDir bench;
+  testing_support::TempDir runtime;
+};
+
+}  // namespace
+
+TEST_F(ToolsTest, RunnerUpdatesTheBenchAndExitsZeroOnlyWhenAllPassed) {
+  write_settings(3);
+  Process sim = start_simulator({"--count", "3", "--fault", "COM2:count-offset=1"});
+  Process run = spawn({QUILL_RUNNER}, bench.path(), runtime.str());
+  std::string out = read_all(run.output);
+  EXPECT_EQ(wait_exit(run.pid), 1) << out;
+  EXPECT_NE(out.find("Module1 COM1 PASS\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("Module2 COM2 FAIL (errcode 13)\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("Module3 COM3 PASS\n"), std::string::npos) << out;
+  EXPECT_EQ(read_file(bench.path() / "store" / "COM3" / "update.bin"), std::string(1500, 'Q'));
+
+  // Only the modules named; all of them pass.
+  Process again = spawn({QUILL_RUNNER, "1", "3"}, bench.path(), runtime.str());
+  out = read_all(again.output);
+  EXPECT_EQ(wait_exit(again.pid), 0) << out;
+  EXPECT_EQ(out.find("Module2"), std::string::npos);
+
+  stop(sim);
+  EXPECT_FALSE(fs::exists(bench.path() / "ports" / "COM1"));  // links removed on exit
+}
+
+TEST_F(ToolsTest, RunnerRefusesASecondInstanceAndABenchWithoutPorts) {
+  write_settings(0);
+  Process run = spawn({QUILL_RUNNER}, bench.path(), runtime.str());
+  read_all(run.output);
+  EXPECT_EQ(wait_exit(run.pid), 2);
+
+  // While one runner waits for a silent module, a second one is refused.
+  write_settings(1);
+  Process sim = start_simulator({"--count", "1", "--fault", "COM1:silent"});
+  Process first = spawn({QUILL_RUNNER}, bench.path(), runtime.str());
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  Process second = spawn({QUILL_RUNNER}, bench.path(), runtime.str());
+  read_all(second.output);
+  EXPECT_EQ(wait_exit(second.pid), 3);
+  ::kill(first.pid, SIGINT);  // as PAUSE: the run ends at its next check
+  std::string out = read_all(first.output);
+  EXPECT_EQ(wait_exit(first.pid), 1);
+  EXPECT_NE(out.find("Module1 COM1 FAIL (errcode 15)"), std::string::npos) << out;
+  stop(sim);
+}
+
+TEST_F(ToolsTest, SimulatorSurvivesManyOpeningsWithoutBusyLooping) {
+  Process sim = start_simulator({"--count", "1"});
+  testing_support::ScopedWorkingDirectory cwd(bench.path());
+  engine::ModuleSlot slot;
+  slot.atPort = 1;
+  for (int i = 0; i < 200; ++i) {
+    ASSERT_EQ(engine::OpenATPort(slot), 1) << i;
+    engine::close_at_port(slot);
+  }
+  long before = cpu_ticks(sim.pid);
+  std::this_thread::sleep_for(std::chrono::seconds(1));
+  // Idle after the tool has gone: no more than a few ticks of the second are spent.
+  EXPECT_LT(cpu_ticks(sim.pid) - before, 5);
+  // And it still answers.
+  ASSERT_EQ(engine::OpenATPort(slot), 1);
+  engine::ReplyBuffer reply{};
+  engine::write_port(slot, "AT\r\n", 4);
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  engine::read_port(slot, reply);
+  EXPECT_NE(engine::reply_text(reply).find("OK"), std::string_view::npos);
+  engine::close_at_port(slot);
+  stop(sim);
+}

@@ -65,15 +65,14 @@ int main(int argc, char** argv) {
 
   // The diagnostic lines go to a file, or nowhere: they would break the display.
   std::shared_ptr<std::ofstream> debug;
-  if (debug_file == "-") {
-  } else if (!debug_file.empty()) {
+  if (debug_file.empty()) {
+    platform::set_debug_sink([](std::string_view) {});
+  } else if (debug_file != "-") {  // "-" keeps standard error
     debug = std::make_shared<std::ofstream>(debug_file, std::ios::app | std::ios::binary);
     platform::set_debug_sink([debug](std::string_view text) {
       debug->write(text.data(), static_cast<std::streamsize>(text.size()));
       debug->flush();
     });
-  } else {
-    platform::set_debug_sink([](std::string_view) {});
   }
 
   config::LoadFilePath();

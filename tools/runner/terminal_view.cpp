@@ -27,15 +27,14 @@ TerminalView::TerminalView(std::vector<int> modules, std::FILE* out, bool live)
   }
 }
 
-TerminalView::Row& TerminalView::row(int index) {
-  return const_cast<Row&>(static_cast<const TerminalView*>(this)->row(index));
+TerminalView::Row* TerminalView::find(int index) {
+  for (Row& r : rows_)
+    if (r.index == index) return &r;
+  return nullptr;
 }
 
-const TerminalView::Row& TerminalView::row(int index) const {
-  static const Row none;
-  for (const Row& r : rows_)
-    if (r.index == index) return r;
-  return none;
+const TerminalView::Row* TerminalView::find(int index) const {
+  return const_cast<TerminalView*>(this)->find(index);
 }
 
 bool TerminalView::all_finished() const {
@@ -44,28 +43,26 @@ bool TerminalView::all_finished() const {
 
 void TerminalView::send_message(uint32_t msg, uintptr_t wParam, intptr_t lParam) {
   using namespace engine;
+  auto slot_of = [msg](uint32_t base) { return static_cast<int>(msg - base); };
+  auto in = [msg](uint32_t base) { return msg - base < uint32_t(kModuleCount); };
+  Row* r = nullptr;
   if (msg == WM_SLOT_RESULT) {
-    Row& r = row(static_cast<int>(wParam));
-    if (r.index >= 0) r.ok = lParam ? 1 : 0;
-  } else if (msg - WM_SLOT_STATUS < uint32_t(kModuleCount)) {
-    Row& r = row(static_cast<int>(msg - WM_SLOT_STATUS));
-    if (r.index < 0) return;
-    r.status = one_line(reinterpret_cast<const char*>(wParam));
-    if (!live_ && !r.status.empty())
-      std::fprintf(out_, "Module%d: %s\n", r.index + 1, r.status.c_str());
-  } else if (msg - WM_SLOT_PROGRESS < uint32_t(kModuleCount)) {
-    Row& r = row(static_cast<int>(msg - WM_SLOT_PROGRESS));
+    if ((r = find(static_cast<int>(wParam)))) r->ok = lParam ? 1 : 0;
+  } else if (in(WM_SLOT_STATUS)) {
+    if ((r = find(slot_of(WM_SLOT_STATUS)))) {
+      r->status = one_line(reinterpret_cast<const char*>(wParam));
+      if (!live_ && !r->status.empty())
+        std::fprintf(out_, "Module%d: %s\n", r->index + 1, r->status.c_str());
+    }
+  } else if (in(WM_SLOT_PROGRESS)) {
     // The true percentage, never more than 100.
-    if (r.index >= 0 && lParam > 0)
-      r.percent =
+    if ((r = find(slot_of(WM_SLOT_PROGRESS))) && lParam > 0)
+      r->percent =
           static_cast<int>(std::min<uint64_t>(100, uint64_t(wParam) * 100 / uint64_t(lParam)));
-  } else if (msg - WM_SLOT_FINISHED < uint32_t(kModuleCount)) {
-    Row& r = row(static_cast<int>(msg - WM_SLOT_FINISHED));
-    if (r.index >= 0) r.finished = true;
-  } else {
-    return;
+  } else if (in(WM_SLOT_FINISHED)) {
+    if ((r = find(slot_of(WM_SLOT_FINISHED)))) r->finished = true;
   }
-  dirty_ = true;
+  if (r) dirty_ = true;
 }
 
 std::string TerminalView::line(const Row& r) const {

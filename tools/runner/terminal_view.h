@@ -20,9 +20,8 @@ class TerminalView final : public engine::MainWindow {
 
   // Redraws the lines when something changed since the last drawing.
   void draw();
-  bool finished(int index) const { return row(index).finished; }
   bool all_finished() const;
-  int result_ok(int index) const { return row(index).ok; }
+  int result_ok(int index) const { return find(index) ? find(index)->ok : -1; }
 
  private:
   struct Row {
@@ -32,8 +31,9 @@ class TerminalView final : public engine::MainWindow {
     int ok = -1;  // -1 until the result arrives
     bool finished = false;
   };
-  Row& row(int index);
-  const Row& row(int index) const;
+  // The row of module `index`, or null when that module is not shown.
+  Row* find(int index);
+  const Row* find(int index) const;
   std::string line(const Row& r) const;
 
   std::vector<Row> rows_;

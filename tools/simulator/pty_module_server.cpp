@@ -25,7 +25,6 @@ int64_t now_ms() {
 }  // namespace
 
 struct PtyModuleServer::Module {
-  PtyModuleServer* server;
   unsigned com;
   SimulatedModule protocol;
   int master = -1;
@@ -55,7 +54,6 @@ bool PtyModuleServer::add(unsigned com, Faults faults, std::string* why) {
     return false;
   };
   auto m = std::make_unique<Module>();
-  m->server = this;
   m->com = com;
   m->protocol = SimulatedModule(std::move(faults));
   m->master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
@@ -75,17 +73,18 @@ bool PtyModuleServer::add(unsigned com, Faults faults, std::string* why) {
   std::filesystem::remove(m->link, ec);
   std::filesystem::create_symlink(m->device, m->link, ec);
   if (ec) return fail(m->link.string() + ": " + ec.message());
-  m->protocol.set_store_listener(&PtyModuleServer::stored, m.get());
+  m->protocol.set_store_listener([this, com](const std::string& name, const std::string& content) {
+    store(com, name, content);
+  });
 
   std::lock_guard lock(mutex_);
   modules_[com] = std::move(m);
   return true;
 }
 
-void PtyModuleServer::stored(void* context, const std::string& name, const std::string& content) {
-  auto* m = static_cast<Module*>(context);
-  if (m->server->store_.empty()) return;
-  std::filesystem::path dir = m->server->store_ / ("COM" + std::to_string(m->com));
+void PtyModuleServer::store(unsigned com, const std::string& name, const std::string& content) {
+  if (store_.empty()) return;
+  std::filesystem::path dir = store_ / ("COM" + std::to_string(com));
   std::error_code ec;
   std::filesystem::create_directories(dir, ec);
   std::ofstream(dir / name, std::ios::binary | std::ios::trunc)
@@ -104,7 +103,7 @@ void PtyModuleServer::pull_out(Module& m) {
 void PtyModuleServer::serve(Module& m, int64_t now) {
   // Bytes from the tool.
   char buffer[4096];
-  while (!m.gone && m.protocol.accepts() > 0) {
+  while (!m.gone && m.protocol.taking_bytes()) {
     ssize_t n = ::read(m.master, buffer, sizeof buffer);
     if (n <= 0) break;
     for (auto& reply : m.protocol.receive({buffer, static_cast<size_t>(n)}))
@@ -137,7 +136,7 @@ void PtyModuleServer::run() {
       for (auto& [com, m] : modules_) {
         if (m->gone) continue;
         short events = 0;
-        if (m->protocol.accepts() > 0) events |= POLLIN;
+        if (m->protocol.taking_bytes()) events |= POLLIN;
         if (!m->outgoing.empty()) events |= POLLOUT;
         if (!m->due.empty()) {
           int64_t wait = std::max<int64_t>(0, m->due.front().first - now);

@@ -43,7 +43,8 @@ class PtyModuleServer {
   struct Module;
   void serve(Module& m, int64_t now);
   void pull_out(Module& m);
-  static void stored(void* context, const std::string& name, const std::string& content);
+  // Writes a stored file to <store>/COM<com>/<name>.
+  void store(unsigned com, const std::string& name, const std::string& content);
 
   std::filesystem::path ports_;
   std::filesystem::path store_;

@@ -64,10 +64,6 @@ bool Faults::parse(std::string_view fault) {
   return false;
 }
 
-int64_t SimulatedModule::accepts() const {
-  return stalled_ || pulled_out_ ? 0 : std::numeric_limits<int64_t>::max();
-}
-
 // Data bytes the module takes before its stall or pull-out fault strikes.
 int64_t SimulatedModule::data_until_fault() const {
   int64_t limit = std::numeric_limits<int64_t>::max();
@@ -190,7 +186,7 @@ void SimulatedModule::data_complete(std::vector<Reply>& out) {
   else
     file = data_;
   data_.clear();
-  if (store_listener_) store_listener_(store_context_, data_name_, file);
+  if (store_listener_) store_listener_(data_name_, file);
   send(std::string(kOk), out);
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <limits>
 #include <map>
 #include <set>
@@ -45,12 +46,12 @@ class SimulatedModule {
 
   explicit SimulatedModule(Faults faults = {}) : faults_(std::move(faults)) {}
 
-  // How many more bytes the module takes now: fewer once it stalls or is pulled out.
-  int64_t accepts() const;
+  // Whether the module takes bytes at all: not once it stalls or is pulled out.
+  bool taking_bytes() const { return !stalled_ && !pulled_out_; }
   bool stalled() const { return stalled_; }
   bool pulled_out() const { return pulled_out_; }
 
-  // Takes bytes from the tool (at most accepts()) and gives the replies.
+  // Takes bytes from the tool and gives the replies.
   std::vector<Reply> receive(std::string_view bytes);
 
   // The files stored in the module, by name.
@@ -60,11 +61,8 @@ class SimulatedModule {
   const std::vector<std::string>& commands() const { return commands_; }
 
   // Called with a file's name and content each time a packet has been stored.
-  void set_store_listener(void (*listener)(void*, const std::string&, const std::string&),
-                          void* context) {
-    store_listener_ = listener;
-    store_context_ = context;
-  }
+  using StoreListener = std::function<void(const std::string& name, const std::string& content)>;
+  void set_store_listener(StoreListener listener) { store_listener_ = std::move(listener); }
 
  private:
   void command(std::string line, std::vector<Reply>& out);
@@ -91,8 +89,7 @@ class SimulatedModule {
   bool pulled_out_ = false;
 
   std::map<std::string, std::string> files_;
-  void (*store_listener_)(void*, const std::string&, const std::string&) = nullptr;
-  void* store_context_ = nullptr;
+  StoreListener store_listener_;
 };
 
 }  // namespace simulator

@@ -9,6 +9,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 
 #include "engine/notifications.h"
 
@@ -17,6 +18,9 @@ namespace config {
 namespace {
 
 std::atomic<WriteStepHook> step_hook{nullptr};
+
+constexpr const char* kInexactUtf16 =
+    "the UTF-16 text has an odd byte count or an unpaired surrogate";
 
 void reached(WriteStep step) {
   if (WriteStepHook hook = step_hook.load()) hook(step);
@@ -170,8 +174,13 @@ ProfileText read_profile_file(const std::string& path, bool* failed) {
   std::string content;
   std::string why;
   switch (read_whole_file(path, content, why)) {
-    case ReadOutcome::read:
-      return ProfileText(std::move(content));
+    case ReadOutcome::read: {
+      DecodedProfile decoded = decode_profile(content);
+      if (!decoded.exact)
+        engine::debug_trace("read_profile_file() %s; read as far as it converts: %s", kInexactUtf16,
+                            path.c_str());
+      return ProfileText(std::move(decoded.text));
+    }
     case ReadOutcome::missing:
       return ProfileText();
     case ReadOutcome::failed:
@@ -182,12 +191,16 @@ ProfileText read_profile_file(const std::string& path, bool* failed) {
   return ProfileText();
 }
 
+std::string profile_string(const ProfileText& text, std::string_view section, std::string_view key,
+                           std::string_view default_value, size_t capacity) {
+  std::string_view value = text.find_or(section, key, default_value);
+  return std::string(value.substr(0, capacity > 0 ? capacity - 1 : 0));
+}
+
 std::string get_private_profile_string(std::string_view section, std::string_view key,
                                        std::string_view default_value, const std::string& path,
                                        size_t capacity) {
-  ProfileText text = read_profile_file(path);
-  std::string_view value = text.find(section, key).value_or(default_value);
-  return std::string(value.substr(0, capacity > 0 ? capacity - 1 : 0));
+  return profile_string(read_profile_file(path), section, key, default_value, capacity);
 }
 
 bool write_private_profile_string(std::string_view section, std::string_view key,
@@ -201,12 +214,18 @@ bool write_private_profile_string(std::string_view section, std::string_view key
     mode_t mode = 0;
     ReadOutcome outcome = read_whole_file(target, content, why, &mode);
     if (outcome != ReadOutcome::failed) {
-      ProfileText text(content);
-      if (!text.set(section, key, value)) {
+      const DecodedProfile decoded = decode_profile(content);
+      ProfileText text(decoded.text);
+      std::optional<std::string> written;
+      if (!decoded.exact) {
+        why = kInexactUtf16;
+      } else if (!text.set(section, key, value)) {
         why = "a name or the value cannot be written as one line";
-      } else if (text.text() == content) {
+      } else if (text.text() == decoded.text) {
         return true;
-      } else if (replace_file(target, text.text(), outcome == ReadOutcome::read ? &mode : nullptr,
+      } else if (!(written = encode_profile(decoded.encoding, text.text()))) {
+        why = "a name or the value is not UTF-8 text, which a UTF-16 file cannot hold";
+      } else if (replace_file(target, *written, outcome == ReadOutcome::read ? &mode : nullptr,
                               why)) {
         return true;
       }

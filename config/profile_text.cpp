@@ -6,7 +6,7 @@ namespace config {
 
 namespace {
 
-// Blanks around names and values; a line feed always ends the line.
+// Blanks around names and values. CR and LF end lines, so they never occur inside one.
 bool is_blank(char c) {
   return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
 }
@@ -52,29 +52,39 @@ ProfileText::ProfileText(std::string text) : text_(std::move(text)) {
 }
 
 bool ProfileText::writable_section(std::string_view section) {
-  return section.find('\n') == std::string_view::npos && without_blank_ends(section);
+  return section.find_first_of("\r\n") == std::string_view::npos && without_blank_ends(section);
 }
 
 bool ProfileText::writable_key(std::string_view key) {
-  return !key.empty() && key.find_first_of("\n=") == std::string_view::npos &&
+  return !key.empty() && key.find_first_of("\r\n=") == std::string_view::npos &&
          without_blank_ends(key) && key.front() != ';' && key.front() != '[';
 }
 
 bool ProfileText::writable_value(std::string_view value) {
-  return value.find('\n') == std::string_view::npos;
+  return value.find_first_of("\r\n") == std::string_view::npos;
 }
 
 void ProfileText::parse() {
   lines_.clear();
   size_t pos = 0;
   while (pos < text_.size()) {
-    size_t feed = text_.find('\n', pos);
-    size_t next = feed == std::string::npos ? text_.size() : feed + 1;
-    size_t end = feed == std::string::npos ? text_.size() : feed;
-    if (end > pos && text_[end - 1] == '\r') --end;  // CRLF, or a CR before the end of the text
+    size_t end = text_.find_first_of("\r\n", pos);
+    size_t next = end;
+    if (end == std::string::npos)
+      end = next = text_.size();
+    else
+      next += text_.compare(end, 2, "\r\n") == 0 ? 2 : 1;
     lines_.push_back(classify(pos, end, next));
     pos = next;
   }
+}
+
+size_t ProfileText::first_section(std::string_view section) const {
+  size_t i = 0;
+  while (i < lines_.size() &&
+         !(lines_[i].kind == Line::Kind::section && same_name(name_of(lines_[i]), section)))
+    ++i;
+  return i;
 }
 
 ProfileText::Line ProfileText::classify(size_t begin, size_t end, size_t next) const {
@@ -125,37 +135,54 @@ ProfileText::Line ProfileText::classify(size_t begin, size_t end, size_t next) c
 
 std::optional<std::string_view> ProfileText::find(std::string_view section,
                                                   std::string_view key) const {
-  bool inside = false;
-  for (const Line& line : lines_) {
-    if (line.kind == Line::Kind::section)
-      inside = same_name(name_of(line), section);
-    else if (inside && line.kind == Line::Kind::key && same_name(name_of(line), key))
+  for (size_t i = first_section(section) + 1; i < lines_.size(); ++i) {
+    const Line& line = lines_[i];
+    if (line.kind == Line::Kind::section) break;
+    if (line.kind == Line::Kind::key && same_name(name_of(line), key))
       return slice(line.value_first, line.value_last);
   }
   return std::nullopt;
 }
 
+std::string_view ProfileText::find_or(std::string_view section, std::string_view key,
+                                      std::string_view default_value) const {
+  if (std::optional<std::string_view> value = find(section, key)) return *value;
+  while (!default_value.empty() && is_blank(default_value.back())) default_value.remove_suffix(1);
+  return default_value;
+}
+
+std::vector<std::string_view> ProfileText::sections() const {
+  std::vector<std::string_view> out;
+  for (const Line& line : lines_)
+    if (line.kind == Line::Kind::section) out.push_back(name_of(line));
+  return out;
+}
+
 std::vector<ProfileText::Entry> ProfileText::entries() const {
   std::vector<Entry> out;
-  const Line* section = nullptr;
+  size_t sections = 0;
   for (const Line& line : lines_) {
     if (line.kind == Line::Kind::section)
-      section = &line;
-    else if (section && line.kind == Line::Kind::key)
-      out.push_back({name_of(*section), name_of(line)});
+      ++sections;
+    else if (sections > 0 && line.kind == Line::Kind::key)
+      out.push_back({sections - 1, name_of(line), slice(line.value_first, line.value_last)});
   }
   return out;
 }
 
 std::string ProfileText::line_end_style() const {
-  size_t feed = text_.find('\n');
-  return feed != std::string::npos && feed > 0 && text_[feed - 1] == '\r' ? "\r\n" : "\n";
+  size_t end = text_.find_first_of("\r\n");
+  if (end == std::string::npos || text_.compare(end, 2, "\r\n") == 0) return "\r\n";
+  return text_[end] == '\r' ? "\r" : "\n";
 }
 
-// What ends the text's last line before something is added after it.
+// What ends the text's last line before something is added after it. A last line that ends in a
+// lone CR is complete; in a CR LF text it is made CR LF.
 std::string ProfileText::line_end_for_last_line() const {
   if (text_.empty() || text_.back() == '\n') return {};
-  return text_.back() == '\r' ? "\n" : line_end_style();
+  std::string style = line_end_style();
+  if (text_.back() == '\r') return style == "\r\n" ? "\n" : "";
+  return style;
 }
 
 bool ProfileText::set(std::string_view section, std::string_view key, std::string_view value) {
@@ -163,41 +190,30 @@ bool ProfileText::set(std::string_view section, std::string_view key, std::strin
   const std::string encoded = encode_value(value);
   const std::string eol = line_end_style();
 
-  bool inside = false;
-  bool inside_first = false;
-  const Line* first_section = nullptr;
-  const Line* last_key = nullptr;  // the last key line of the first section of the name
-  for (const Line& line : lines_) {
-    if (line.kind == Line::Kind::section) {
-      inside = same_name(name_of(line), section);
-      inside_first = inside && !first_section;
-      if (inside_first) first_section = &line;
-    } else if (inside && line.kind == Line::Kind::key) {
-      if (same_name(name_of(line), key)) {
-        text_.replace(line.value_begin, line.end - line.value_begin, encoded);
-        parse();
-        return true;
-      }
-      if (inside_first) last_key = &line;
-    }
+  const size_t first = first_section(section);
+  if (first == lines_.size()) {
+    text_ += line_end_for_last_line() + "[" + std::string(section) + "]" + eol + std::string(key) +
+             "=" + encoded + eol;
+    parse();
+    return true;
   }
 
-  std::string added(key);
-  added += '=';
-  added += encoded;
-  added += eol;
-  if (first_section) {
-    const Line& after = last_key ? *last_key : *first_section;
-    if (after.next == text_.size()) added.insert(0, line_end_for_last_line());
-    text_.insert(after.next, added);
-  } else {
-    std::string header = line_end_for_last_line();
-    header += '[';
-    header += section;
-    header += ']';
-    header += eol;
-    text_ += header + added;
+  size_t after = first;  // the line the key goes after: the section's last key, or its header
+  for (size_t i = first + 1; i < lines_.size() && lines_[i].kind != Line::Kind::section; ++i) {
+    const Line& line = lines_[i];
+    if (line.kind != Line::Kind::key) continue;
+    if (same_name(name_of(line), key)) {
+      text_.replace(line.value_begin, line.end - line.value_begin, encoded);
+      parse();
+      return true;
+    }
+    after = i;
   }
+
+  std::string added = std::string(key) + "=" + encoded + eol;
+  const size_t at = lines_[after].next;
+  if (at == text_.size()) added.insert(0, line_end_for_last_line());
+  text_.insert(at, added);
   parse();
   return true;
 }

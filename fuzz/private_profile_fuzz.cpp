@@ -1,5 +1,5 @@
-// The private-profile parser and its in-place edit on any bytes.
-// Input: "section\0key\0value\0text"; without three NULs the whole input is the text, and the edit
+// The private-profile parser and its in-place edit on any file bytes, through the file's encoding.
+// Input: "section\0key\0value\0file"; without three NULs the whole input is the file, and the edit
 // writes a path as the settings file's Browse does.
 #include <cstddef>
 #include <cstdint>
@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "config/profile_encoding.h"
 #include "config/profile_text.h"
 
 namespace {
@@ -24,11 +25,27 @@ bool same_name(std::string_view a, std::string_view b) {
   return true;
 }
 
+// Line ends: LF, CR LF and a lone CR each count once.
 size_t line_count(std::string_view text) {
   size_t n = 0;
-  for (char c : text) n += c == '\n';
+  for (size_t i = 0; i < text.size(); ++i)
+    n += text[i] == '\n' || (text[i] == '\r' && (i + 1 == text.size() || text[i + 1] != '\n'));
   return n;
 }
+
+// The lookup as the reader must do it: the first key of the name in the first section of the name.
+struct Model {
+  explicit Model(const config::ProfileText& t) : sections(t.sections()), entries(t.entries()) {}
+  std::optional<std::string_view> find(std::string_view section, std::string_view key) const {
+    size_t first = 0;
+    while (first < sections.size() && !same_name(sections[first], section)) ++first;
+    for (const auto& e : entries)
+      if (e.section == first && same_name(e.key, key)) return e.value;
+    return std::nullopt;
+  }
+  std::vector<std::string_view> sections;
+  std::vector<config::ProfileText::Entry> entries;
+};
 
 }  // namespace
 
@@ -51,14 +68,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     text = input.substr(pos);
   }
 
-  const config::ProfileText before{std::string(text)};
-  const auto entries = before.entries();
-  std::vector<std::string> old_values;
-  for (const auto& e : entries) {
-    auto v = before.find(e.section, e.key);
-    check(v.has_value());
-    old_values.emplace_back(*v);
+  // The file's text converts back to the same bytes, unless it is UTF-16 that does not convert.
+  const config::DecodedProfile decoded = config::decode_profile(text);
+  if (decoded.exact) check(config::encode_profile(decoded.encoding, decoded.text) == text);
+
+  const config::ProfileText before{decoded.text};
+  const Model model(before);
+  for (const auto& e : model.entries) {
+    check(e.section < model.sections.size());
+    check(before.find(model.sections[e.section], e.key) ==
+          model.find(model.sections[e.section], e.key));
   }
+  check(before.find(section, key) == model.find(section, key));
   const bool existed = before.find(section, key).has_value();
 
   config::ProfileText after = before;
@@ -73,9 +94,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   // The value reads back as written, and every other entry reads as before.
   check(after.find(section, key) == value);
-  for (size_t i = 0; i < entries.size(); ++i) {
-    if (same_name(entries[i].section, section) && same_name(entries[i].key, key)) continue;
-    check(after.find(entries[i].section, entries[i].key) == old_values[i]);
+  check(Model(after).find(section, key) == value);
+  for (const auto& e : model.entries) {
+    std::string_view name = model.sections[e.section];
+    if (same_name(name, section) && same_name(e.key, key)) continue;
+    check(after.find(name, e.key) == before.find(name, e.key));
+  }
+
+  // The edited text goes back into the file's encoding and reads as edited; only UTF-16 refuses,
+  // and only names or values that are not UTF-8.
+  if (decoded.exact) {
+    const auto file = config::encode_profile(decoded.encoding, after.text());
+    check(file.has_value() || decoded.encoding == config::ProfileEncoding::utf16le ||
+          decoded.encoding == config::ProfileEncoding::utf16be);
+    if (file) {
+      const config::DecodedProfile again = config::decode_profile(*file);
+      check(again.exact && again.encoding == decoded.encoding && again.text == after.text());
+    }
   }
 
   // A replaced value keeps the line structure; an added key or section only inserts bytes.

@@ -141,8 +141,8 @@ TEST_F(SettingsTest, PortAndOptionWritersUseTheFolderOfTheLastLoad) {
   EXPECT_FALSE(config::save_port_setting(6, config::kAtPortKind, 1));
   EXPECT_FALSE(config::save_port_setting(0, 2, 1));
   EXPECT_EQ(read_file(ini),
-            "[ATPort_Second]\nnumber=5\n[DiagPort_Sixth]\nnumber=12\n"
-            "[OnlyUpgradeScript]\nenable=1\n[SeLectType]\nenable=1\n");
+            "[ATPort_Second]\r\nnumber=5\r\n[DiagPort_Sixth]\r\nnumber=12\r\n"
+            "[OnlyUpgradeScript]\r\nenable=1\r\n[SeLectType]\r\nenable=1\r\n");
 
   // In another working directory, the writers keep to the file of the last load until a reload.
   testing_support::TempDir elsewhere;

@@ -8,7 +8,6 @@
 #include "engine/module_slot.h"
 #include "engine/notifications.h"
 #include "engine/run_control.h"
-#include "engine/serial_link.h"
 #include "platform/atol_number.h"
 #include "platform/executable_dir.h"
 
@@ -51,8 +50,7 @@ ProfileText current_settings(const std::string& directory, const char* caller) {
 // A value as the 260-byte reader sees it.
 std::string value_of(const ProfileText& settings, std::string_view section, std::string_view key,
                      std::string_view default_value) {
-  std::string_view value = settings.find(section, key).value_or(default_value);
-  return std::string(value.substr(0, kProfileValueSize - 1));
+  return profile_string(settings, section, key, default_value);
 }
 
 // The `Path` value. One longer than a path can be here is not used at all: cut, it would name a
@@ -72,18 +70,6 @@ int32_t sleep_time_value(const ProfileText& settings) {
   engine::debug_trace("LoadFilePath() SleepTime %lld is out of range; %d ms used.",
                       static_cast<long long>(ms), used);
   return used;
-}
-
-// Step one of a load for a slot without a run: its finished thread is joined (at once, since its
-// routine has returned), its port closed and its image released, so that nothing is leaked.
-void reset_idle_slot(engine::ModuleSlot& slot) {
-  engine::join_worker(slot);
-  engine::close_at_port(slot);
-  engine::release_file_image(slot);
-  slot.resultOk = 0;
-  slot.upgraded = 1;
-  slot.busy = 0;
-  slot.active = 0;
 }
 
 bool write_setting(const std::string& directory, std::string_view section, std::string_view key,
@@ -107,13 +93,14 @@ int load_settings() {
   const int32_t select_type = platform::atol_int32(value_of(settings, "SeLectType", "enable", "0"));
 
   auto& table = engine::slots();
+  if (engine::reinitialise_slots() > 0) {
+    for (const engine::ModuleSlot& slot : table)
+      if (engine::worker_in_progress(slot))
+        engine::debug_trace("load_settings() Module%d is running; its run is left as it is.",
+                            slot.number());
+  }
   for (int k = 0; k < engine::kModuleCount; ++k) {
     engine::ModuleSlot& slot = table[k];
-    if (slot.index != k) slot.index = k;
-    if (engine::worker_in_progress(slot))
-      engine::debug_trace("load_settings() Module%d is running; its run is left as it is.", k + 1);
-    else
-      reset_idle_slot(slot);
     slot.workDir = directory;
     slot.filePath = path;
     slot.atPort =

@@ -17,9 +17,9 @@ namespace {
 std::once_flag directory_once;
 std::string directory;
 
+// The bench folder holds everything of its bench, its logs too; the program's own folder holds
+// nothing that changes.
 std::string choose_directory() {
-  std::string dir = platform::executable_directory();
-  if (!dir.empty() && ::access(dir.c_str(), W_OK) == 0) return dir;
   return platform::working_directory();
 }
 

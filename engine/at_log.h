@@ -9,8 +9,9 @@ namespace engine {
 
 enum class Direction { sent, received };
 
-// The folder of the AT traffic logs, with its final slash: the program's folder, or the working
-// directory where the program's folder is not writable. Computed once, on first use.
+// The folder of the AT traffic logs, with its final slash: the bench folder (the working
+// directory), beside the settings file. Computed once, on first use, and unchanged while workers
+// run.
 const std::string& at_log_directory();
 
 // Fixes the folder before its first use (tests give each process its own). False when the folder

@@ -46,7 +46,12 @@ int load_file_image(ModuleSlot& slot) {
 
 int prepare_and_download(ModuleSlot& slot) {
   report_status(slot, "Prepare to download, please wait...");
-  platform::sleep_ms(slot.run.sleepTime);
+  // A stop request ends the settling wait at once; the port is then never opened.
+  if (platform::sleep_ms_unless(slot.run.sleepTime, slot.stopRequest) ||
+      slot.runEnabled.load() == 0) {
+    report_status(slot, "Download Pause!");
+    return DL_PAUSED;
+  }
   open_at_port(slot, slot.run.atPort);
   int result = at_handshake(slot);
   if (result <= 0) {

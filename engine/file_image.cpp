@@ -19,6 +19,8 @@ struct Descriptor {
   }
 };
 
+std::function<void(const std::string&)> interleave;
+
 bool same_file_state(const struct stat& a, const struct stat& b) {
   return a.st_size == b.st_size && a.st_mtim.tv_sec == b.st_mtim.tv_sec &&
          a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
@@ -44,6 +46,7 @@ std::unique_ptr<uint8_t[]> file_read(const std::string& path, int32_t* size) {
     if (n <= 0) return nullptr;  // an error, or the file shrank
     done += static_cast<size_t>(n);
   }
+  if (interleave) interleave(path);
   uint8_t extra;
   struct stat after {};
   if (::read(file.fd, &extra, 1) != 0 || ::fstat(file.fd, &after) != 0 ||
@@ -51,6 +54,10 @@ std::unique_ptr<uint8_t[]> file_read(const std::string& path, int32_t* size) {
     return nullptr;  // the file grew or was rewritten while it was read
   *size = static_cast<int32_t>(length);
   return data;
+}
+
+void set_file_read_interleave(std::function<void(const std::string& path)> change) {
+  interleave = std::move(change);
 }
 
 std::string module_file_name(const std::string& path, std::string* why) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -10,6 +11,10 @@ namespace engine {
 // does not change while it is read is accepted: a module must never be written or verified from a
 // partial image. Gives null (and leaves `size` alone) for anything else.
 std::unique_ptr<uint8_t[]> file_read(const std::string& path, int32_t* size);
+
+// Tests put a change to the file between the reading of its bytes and the check that it did not
+// change (an empty function removes it). Never set in the product.
+void set_file_read_interleave(std::function<void(const std::string& path)> change);
 
 // The name the module stores the file under: the part of `path` after its last slash. Empty, with
 // the reason in `why`, when the name cannot be carried by the module's command lines: an empty

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "platform/serial_port.h"
+#include "platform/stop_signal.h"
 
 namespace engine {
 
@@ -74,6 +75,7 @@ struct ModuleSlot {
   int32_t fileSize = 0;                 // bytes of fileData
   std::thread hThread;                  // the current worker thread
   std::atomic<int32_t> runEnabled{0};   // 0 asks the run to stop at its next check
+  platform::StopSignal stopRequest;     // raised with runEnabled 0: ends the settling wait at once
 
   // What a run works on, taken when the run is accepted: settings changed during the run take
   // effect at the next run and never mix into the run under way.

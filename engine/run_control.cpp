@@ -20,6 +20,7 @@ bool start_run(ModuleSlot& slot) {
 
   const int32_t upgraded = slot.upgraded.load();
   const int32_t busy = slot.busy.load();
+  slot.stopRequest.clear();
   slot.runEnabled = 1;
   slot.upgraded = 0;
   slot.busy = 1;
@@ -39,6 +40,13 @@ bool start_run(ModuleSlot& slot) {
 }
 
 StartOutcome start_module(ModuleSlot& slot) {
+  if (worker_in_progress(slot)) {
+    // `busy` goes to 0 after the worker's last notification: from then on it only returns.
+    if (slot.busy.load() != 0) return StartOutcome::running;
+    join_worker(slot);
+  }
+  slot.upgraded = 0;
+  if (slot.hAT.is_open()) return StartOutcome::port_open;
   slot.busy = 1;
   report_status(slot, "");
   report_progress(slot, 0, 100);
@@ -55,14 +63,40 @@ StartOutcome start_module(ModuleSlot& slot) {
   close_at_port(slot);
   if (!start_run(slot)) {
     debug_trace("create download thread(%d) failed!", slot.number());
-    slot.busy = 0;
+    slot.busy = 0;  // no worker will ever clear it
     return StartOutcome::thread_failed;
   }
   return StartOutcome::started;
 }
 
+void request_stop(ModuleSlot& slot) {
+  slot.runEnabled = 0;
+  slot.stopRequest.raise();
+}
+
 void join_worker(ModuleSlot& slot) {
   if (slot.hThread.joinable()) slot.hThread.join();
+}
+
+int reinitialise_slots() {
+  int running = 0;
+  auto& table = slots();
+  for (int k = 0; k < kModuleCount; ++k) {
+    ModuleSlot& slot = table[k];
+    if (slot.index != k) slot.index = k;
+    if (worker_in_progress(slot)) {
+      ++running;
+      continue;
+    }
+    join_worker(slot);  // at once: its routine has returned
+    close_at_port(slot);
+    release_file_image(slot);
+    slot.resultOk = 0;
+    slot.upgraded = 1;
+    slot.busy = 0;
+    slot.active = 0;
+  }
+  return running;
 }
 
 }  // namespace engine

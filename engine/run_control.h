@@ -11,19 +11,32 @@ namespace engine {
 // thread can be started.
 bool start_run(ModuleSlot& slot);
 
-enum class StartOutcome { started, port_failed, thread_failed };
+enum class StartOutcome {
+  started,        // the worker runs
+  running,        // the slot's worker is still inside its run: nothing was touched
+  port_open,      // the slot's AT port is open: nothing but `upgraded` was touched
+  port_failed,    // the trial opening failed: "OpenATPort Failed!" and a FAIL result were sent
+  thread_failed,  // no worker thread could be started
+};
 
-// START for a module whose port list shows a port: clears the status line and the bar, opens the
-// AT port on trial (a port that does not open fails the module with "OpenATPort Failed!"), closes
-// it again and starts the run. Expects the slot idle.
+// START for a module whose port list shows a port, in START's order: `upgraded` 0; nothing more
+// while the AT port is open; `busy` 1; status line and bar cleared; the AT port opened on trial (a
+// port that does not open fails the module with "OpenATPort Failed!" and a FAIL result) and closed
+// again; `resultOk` 1; the run started.
+// A slot whose worker is still inside its run is never opened, closed or reset. A worker that has
+// sent its end (`busy` 0) but not yet returned is about to return: it is joined first.
 StartOutcome start_module(ModuleSlot& slot);
 
-// Asks the run to stop at its next check.
-inline void request_stop(ModuleSlot& slot) {
-  slot.runEnabled = 0;
-}
+// Asks the run to stop at its next check; a settling wait under way ends at once.
+void request_stop(ModuleSlot& slot);
 
 // Waits until the slot's worker thread, if any, has ended.
 void join_worker(ModuleSlot& slot);
+
+// Step one of a settings load for each of the six slots. A slot whose worker has not returned
+// keeps its run whole (port, file image, thread, run snapshot, flags). Every other slot has its
+// finished thread joined, its port closed and its file image released, and its flags reset:
+// `resultOk` 0, `upgraded` 1, `busy` 0, `active` 0. Gives the number of slots left running.
+int reinitialise_slots();
 
 }  // namespace engine

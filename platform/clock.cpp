@@ -15,6 +15,10 @@ void RealClock::sleep_ms(int64_t ms) {
   if (ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
 
+bool RealClock::sleep_ms_unless(int64_t ms, StopSignal& stop) {
+  return stop.wait_ms(ms);
+}
+
 std::tm RealClock::local_time() {
   std::time_t t = std::time(nullptr);
   std::tm tm{};

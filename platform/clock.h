@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <ctime>
 
+#include "platform/stop_signal.h"
+
 namespace platform {
 
 // Every wait and poll of the engine, and the local time of log stamps, goes through this seam so
@@ -13,6 +15,9 @@ class Clock {
   // Milliseconds on a monotonic time line.
   virtual int64_t now_ms() = 0;
   virtual void sleep_ms(int64_t ms) = 0;
+  // Sleeps `ms` milliseconds unless `stop` is raised before or meanwhile, which ends the sleep at
+  // once. True when it ended by the stop.
+  virtual bool sleep_ms_unless(int64_t ms, StopSignal& stop) = 0;
   // The local date and time of the moment of the call.
   virtual std::tm local_time() = 0;
 };
@@ -21,6 +26,7 @@ class RealClock final : public Clock {
  public:
   int64_t now_ms() override;
   void sleep_ms(int64_t ms) override;
+  bool sleep_ms_unless(int64_t ms, StopSignal& stop) override;
   std::tm local_time() override;
 };
 
@@ -41,6 +47,10 @@ class ScopedClock {
 
 inline void sleep_ms(int64_t ms) {
   clock().sleep_ms(ms);
+}
+
+inline bool sleep_ms_unless(int64_t ms, StopSignal& stop) {
+  return clock().sleep_ms_unless(ms, stop);
 }
 
 }  // namespace platform

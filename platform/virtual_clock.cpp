@@ -17,6 +17,12 @@ void VirtualClock::sleep_ms(int64_t ms) {
   line() += ms;
 }
 
+bool VirtualClock::sleep_ms_unless(int64_t ms, StopSignal& stop) {
+  if (stop.raised()) return true;
+  sleep_ms(ms);
+  return false;
+}
+
 std::tm VirtualClock::local_time() {
   std::time_t t;
   {

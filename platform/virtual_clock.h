@@ -20,6 +20,8 @@ class VirtualClock final : public Clock {
 
   int64_t now_ms() override;
   void sleep_ms(int64_t ms) override;
+  // A stop raised before the sleep ends it at once; otherwise the whole time passes.
+  bool sleep_ms_unless(int64_t ms, StopSignal& stop) override;
   std::tm local_time() override;
 
   // Moves the calling thread's time line forward without a sleep.

@@ -126,7 +126,10 @@ INSTANTIATE_TEST_SUITE_P(
                       Layout{1024, {"0,1024"}, 1, 1024}, Layout{1025, {"0,1025"}, 2, 1},
                       Layout{2500, {"0,2500"}, 3, 452}, Layout{10240, {"0,10240"}, 10, 1024},
                       Layout{10241, {"0,10240", "1,1"}, 11, 1},
-                      Layout{25000, {"0,10240", "1,10240", "1,4520"}, 25, 424}));
+                      Layout{25000, {"0,10240", "1,10240", "1,4520"}, 25, 424}),
+    [](const ::testing::TestParamInfo<Layout>& info) {
+      return std::to_string(info.param.size) + "Bytes";
+    });
 
 TEST_F(DownloadSequenceTest, RefusedCfsInitEndsWithCfsTermOnly) {
   Faults f;

@@ -1,9 +1,13 @@
 #include "engine/download_worker.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cstdio>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -256,19 +260,6 @@ TEST_F(WorkerTest, EverySimulatedFaultEndsWithinItsProtocolMaximum) {
   }
 }
 
-TEST_F(WorkerTest, StartRunTakesTheSnapshotAndKeepsTheResult) {
-  platform::ScopedClock real(platform::clock());  // the worker runs on its own thread
-  slot.sleepTime = 0;
-  slot.filePath = write_file("run.bin", 10);
-  ASSERT_TRUE(engine::start_run(slot));
-  EXPECT_FALSE(engine::start_run(slot) && engine::worker_in_progress(slot));
-  engine::join_worker(slot);
-  EXPECT_FALSE(engine::worker_in_progress(slot));
-  EXPECT_EQ(slot.exitCode, engine::DL_OK);
-  EXPECT_EQ(slot.run.fileName, "run.bin");
-  EXPECT_EQ(slot.busy, 0);
-}
-
 TEST(FileReadTest, OnlyWholeRegularFilesAreLoaded) {
   testing_support::TempDir dir;
   int32_t size = -7;
@@ -285,6 +276,41 @@ TEST(FileReadTest, OnlyWholeRegularFilesAreLoaded) {
   ASSERT_NE(data, nullptr);
   EXPECT_EQ(size, 18);
   EXPECT_EQ(std::string(reinterpret_cast<char*>(data.get()), 18), content);
+}
+
+TEST(FileReadTest, AFileThatChangesWhileItIsReadIsRefused) {
+  testing_support::TempDir dir;
+  const std::string path = (dir.path() / "f.bin").string();
+  int32_t size = 0;
+  struct Case {
+    const char* what;
+    std::function<void(const std::string&)> change;
+  } cases[] = {
+      {"grown", [](const std::string& p) { std::ofstream(p, std::ios::app) << "more"; }},
+      {"cut", [](const std::string& p) { ::truncate(p.c_str(), 10); }},
+      {"rewritten in place at a later time",
+       [](const std::string& p) {
+         std::fstream(p, std::ios::in | std::ios::out | std::ios::binary) << "XY";
+         struct timespec later[2] = {{0, UTIME_OMIT}, {2000000000, 0}};
+         ::utimensat(AT_FDCWD, p.c_str(), later, 0);
+       }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << std::string(100, 'a');
+    engine::set_file_read_interleave(c.change);
+    EXPECT_EQ(engine::file_read(path, &size), nullptr);
+  }
+  // Replaced by a new file under the same name: the open file is still read whole and unchanged.
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << std::string(100, 'a');
+  engine::set_file_read_interleave([](const std::string& p) {
+    std::ofstream(p + ".new", std::ios::binary) << "other";
+    std::rename((p + ".new").c_str(), p.c_str());
+  });
+  auto data = engine::file_read(path, &size);
+  engine::set_file_read_interleave({});
+  ASSERT_NE(data, nullptr);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(data.get()), size), std::string(100, 'a'));
 }
 
 TEST(FileNameTest, TheNameIsThePartAfterTheLastSlash) {

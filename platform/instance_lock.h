@@ -1,25 +1,48 @@
 #pragma once
 
+#include <sys/types.h>
+
 #include <memory>
 #include <string>
 
 namespace platform {
 
 // A named lock that one process of a user holds at a time: the single-instance guard of the tool.
-// It is released when the holder ends, however it ends.
+// It is an flock on the file <folder>/<name>.<uid>.lock and is released when the holder ends,
+// however it ends. The holder writes its process id into the file, so that a process that is
+// refused can say which process holds the lock.
+//
+// The folder must be a real folder (not a symbolic link) of the user that no other user may enter;
+// a missing folder is created with mode 0700. Anything else is refused with the reason, since a
+// folder that others can change would let them lock the tool out or point the lock file elsewhere.
 class InstanceLock {
  public:
-  // Takes the lock `name`, kept as a lock file in `directory` (default: $XDG_RUNTIME_DIR, else
-  // /tmp). Null when another process holds it.
+  // Why a lock was not taken: another process holds it, or it could not be created at all.
+  struct Refusal {
+    bool held = false;   // true: another process holds the lock
+    pid_t holder = 0;    // when held: the process that holds it; 0 when it has not said yet
+    std::string reason;  // when not held: the path and the system's error text
+  };
+
+  // Takes the lock `name` in `directory` (default_directory() when empty). Null when it is not
+  // taken; `refusal` then tells whether it is held by another process or could not be created.
   static std::unique_ptr<InstanceLock> acquire(const std::string& name,
-                                               const std::string& directory = {});
+                                               const std::string& directory = {},
+                                               Refusal* refusal = nullptr);
+
+  // $XDG_RUNTIME_DIR when it is set, else the user's own folder /tmp/quillmark-<uid>.
+  static std::string default_directory();
+
   ~InstanceLock();
   InstanceLock(const InstanceLock&) = delete;
   InstanceLock& operator=(const InstanceLock&) = delete;
 
+  const std::string& path() const { return path_; }
+
  private:
-  explicit InstanceLock(int fd) : fd_(fd) {}
+  InstanceLock(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
   int fd_;
+  std::string path_;
 };
 
 }  // namespace platform

@@ -11,19 +11,14 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <cstring>
 
+#include "platform/clock.h"
 #include "platform/serial_device_check.h"
 
 namespace platform {
 
 namespace {
-
-int64_t steady_ms() {
-  using namespace std::chrono;
-  return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
-}
 
 void set_reason(std::string* why, const std::string& text) {
   if (why) *why = text;
@@ -104,16 +99,27 @@ long PosixSerialPort::read(void* buffer, size_t capacity) {
 }
 
 bool PosixSerialPort::wait_for(short events, int timeout_ms) {
+  timeout_ms = std::max(timeout_ms, 0);
+  Clock& clk = clock();
+  int64_t start = clk.now_ms();
   pollfd fds[2] = {{fd_, events, 0}, {wake_fd_, POLLIN, 0}};
-  int r = ::poll(fds, 2, std::max(timeout_ms, 0));
+  int r = ::poll(fds, 2, timeout_ms);
   if (r < 0 && errno != EINTR) return false;
+  // A wait that timed out has lasted its whole time, also on the clock in use. On the real clock
+  // that is already so; a test clock, on which the real wait took no time, is moved on by the
+  // rest, so that a line that never becomes ready still reaches the stall limit.
+  if (r == 0) {
+    int64_t rest = timeout_ms - (clk.now_ms() - start);
+    if (rest > 0) clk.sleep_ms(rest);
+  }
   if (fds[0].revents & (POLLERR | POLLHUP | POLLNVAL)) return false;  // the device is gone
   return !closed_.load();
 }
 
 bool PosixSerialPort::write_all(const void* data, size_t length) {
   const auto* p = static_cast<const unsigned char*>(data);
-  int64_t last_progress = steady_ms();
+  Clock& clk = clock();
+  int64_t last_progress = clk.now_ms();
   while (length > 0) {
     ssize_t n;
     {
@@ -124,11 +130,11 @@ bool PosixSerialPort::write_all(const void* data, size_t length) {
     if (n > 0) {
       p += n;
       length -= static_cast<size_t>(n);
-      last_progress = steady_ms();
+      last_progress = clk.now_ms();
       continue;
     }
     if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) return false;
-    int64_t left = kStallLimitMs - (steady_ms() - last_progress);
+    int64_t left = kStallLimitMs - (clk.now_ms() - last_progress);
     if (left <= 0) return false;
     if (!wait_for(POLLOUT, static_cast<int>(left))) return false;
   }
@@ -138,14 +144,15 @@ bool PosixSerialPort::write_all(const void* data, size_t length) {
 // Waits until the output queue is empty, so that a purge after the write can never discard a byte
 // that was reported as written.
 bool PosixSerialPort::drain() {
-  int64_t last_progress = steady_ms();
+  Clock& clk = clock();
+  int64_t last_progress = clk.now_ms();
   int previous = -1;
   for (;;) {
     int queued = 0;
     if (::ioctl(fd_, TIOCOUTQ, &queued) != 0 || queued <= 0) return !closed_.load();
-    if (previous < 0 || queued < previous) last_progress = steady_ms();
+    if (previous < 0 || queued < previous) last_progress = clk.now_ms();
     previous = queued;
-    int64_t left = kStallLimitMs - (steady_ms() - last_progress);
+    int64_t left = kStallLimitMs - (clk.now_ms() - last_progress);
     if (left <= 0) return false;
     // About the time the queued bytes take at 115200 bit/s (ten bits a byte), at least 1 ms.
     int64_t expected = std::max<int64_t>(1, queued / 12);

@@ -31,13 +31,13 @@ class PosixSerialPort final : public SerialPort {
 
   int descriptor() const { return fd_; }
 
-  // A line that takes no byte for this long makes a write give up.
+  // A line that takes no byte for this long, on platform::clock(), makes a write give up.
   static constexpr int kStallLimitMs = 1000;
 
  private:
   PosixSerialPort(int fd, int wake_fd) : fd_(fd), wake_fd_(wake_fd) {}
-  // Waits up to `timeout_ms` for `events` on the device. False when the port was closed meanwhile
-  // or the device failed.
+  // Waits up to `timeout_ms` for `events` on the device; a wait that times out has taken its whole
+  // time on platform::clock(). False when the port was closed meanwhile or the device failed.
   bool wait_for(short events, int timeout_ms);
   bool drain();
 

@@ -14,58 +14,18 @@
 
 #include "engine/serial_link.h"
 #include "tests/support/temp_dir.h"
+#include "tests/tools/tool_process.h"
 
 namespace fs = std::filesystem;
+using testing_support::Process;
+using testing_support::read_all;
 using testing_support::read_file;
+using testing_support::read_until;
+using testing_support::spawn;
+using testing_support::wait_exit;
+using testing_support::wait_ready;
 
 namespace {
-
-struct Process {
-  pid_t pid = -1;
-  int output = -1;  // read end of its standard output
-};
-
-Process spawn(const std::vector<std::string>& argv, const fs::path& dir,
-              const std::string& runtime_dir) {
-  int fds[2];
-  if (::pipe(fds) != 0) return {};
-  pid_t pid = ::fork();
-  if (pid == 0) {
-    ::dup2(fds[1], STDOUT_FILENO);
-    ::close(fds[0]);
-    if (::chdir(dir.c_str()) != 0) ::_exit(126);
-    ::setenv("XDG_RUNTIME_DIR", runtime_dir.c_str(), 1);  // a lock of its own for each test
-    std::vector<char*> args;
-    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    ::execv(args[0], args.data());
-    ::_exit(127);
-  }
-  ::close(fds[1]);
-  return {pid, fds[0]};
-}
-
-std::string read_all(int fd) {
-  std::string out;
-  char buf[4096];
-  for (ssize_t n; (n = ::read(fd, buf, sizeof buf)) > 0;) out.append(buf, static_cast<size_t>(n));
-  ::close(fd);
-  return out;
-}
-
-int wait_exit(pid_t pid) {
-  int status = 0;
-  ::waitpid(pid, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-// Reads the simulator's output up to its "ready" line.
-std::string wait_ready(int fd) {
-  std::string seen;
-  char c;
-  while (seen.find("ready\n") == std::string::npos && ::read(fd, &c, 1) == 1) seen += c;
-  return seen;
-}
 
 // CPU time of a process so far, in clock ticks.
 long cpu_ticks(pid_t pid) {
@@ -123,6 +83,8 @@ TEST_F(ToolsTest, RunnerUpdatesTheBenchAndExitsZeroOnlyWhenAllPassed) {
   EXPECT_NE(out.find("Module2 COM2 FAIL (errcode 13)\n"), std::string::npos) << out;
   EXPECT_NE(out.find("Module3 COM3 PASS\n"), std::string::npos) << out;
   EXPECT_EQ(read_file(bench.path() / "store" / "COM3" / "update.bin"), std::string(1500, 'Q'));
+  // The AT traffic logs are kept in the bench folder.
+  EXPECT_NE(read_file(bench.path() / "AtLog_1.ini").find("AT\r\n"), std::string::npos);
 
   // Only the modules named; all of them pass.
   Process again = spawn({QUILL_RUNNER, "1", "3"}, bench.path(), runtime.str());
@@ -144,12 +106,12 @@ TEST_F(ToolsTest, RunnerRefusesASecondInstanceAndABenchWithoutPorts) {
   write_settings(1);
   Process sim = start_simulator({"--count", "1", "--fault", "COM1:silent"});
   Process first = spawn({QUILL_RUNNER}, bench.path(), runtime.str());
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  std::string out = read_until(first.output, "Update file:");  // it holds the lock from here on
   Process second = spawn({QUILL_RUNNER}, bench.path(), runtime.str());
   read_all(second.output);
   EXPECT_EQ(wait_exit(second.pid), 3);
   ::kill(first.pid, SIGINT);  // as PAUSE: the run ends at its next check
-  std::string out = read_all(first.output);
+  out += read_all(first.output);
   EXPECT_EQ(wait_exit(first.pid), 1);
   EXPECT_NE(out.find("Module1 COM1 FAIL (errcode 15)"), std::string::npos) << out;
   stop(sim);

@@ -21,8 +21,8 @@
 
 #include "config/settings.h"
 #include "engine/module_slot.h"
-#include "engine/notification_bridge.h"
 #include "engine/run_control.h"
+#include "engine/run_host.h"
 #include "platform/debug_output.h"
 #include "platform/instance_lock.h"
 #include "tools/runner/call_queue.h"
@@ -57,10 +57,20 @@ int main(int argc, char** argv) {
     }
   }
 
-  auto lock = platform::InstanceLock::acquire("ZEBL");
-  if (!lock) {
-    std::fprintf(stderr, "Tool has been opened!\n");
+  platform::InstanceLock::Refusal refusal;
+  auto lock = platform::InstanceLock::acquire("ZEBL", {}, &refusal);
+  if (!lock && refusal.held) {
+    if (refusal.holder > 0)
+      std::fprintf(stderr, "Tool has been opened! (process %d)\n",
+                   static_cast<int>(refusal.holder));
+    else
+      std::fprintf(stderr, "Tool has been opened!\n");
     return 3;
+  }
+  if (!lock) {
+    std::fprintf(stderr, "quillmark-run: cannot take the single-instance lock: %s\n",
+                 refusal.reason.c_str());
+    return 2;
   }
 
   // The diagnostic lines go to a file, or nowhere: they would break the display.
@@ -95,12 +105,11 @@ int main(int argc, char** argv) {
     return 2;
   }
   std::printf("Update file: %s\n", slots[modules.front()].filePath.c_str());
+  std::fflush(stdout);
 
   runner::CallQueue loop;
   runner::TerminalView view(modules, stdout, ::isatty(STDOUT_FILENO) == 1);
-  engine::NotificationBridge bridge(
-      view, [&loop](std::function<void()> call) { loop.post(std::move(call)); });
-  engine::set_main_window(&bridge);
+  engine::RunHost host(view, [&loop](std::function<void()> call) { loop.post(std::move(call)); });
 
   struct sigaction action {};
   action.sa_handler = on_interrupt;
@@ -123,9 +132,7 @@ int main(int argc, char** argv) {
     view.draw();
   }
   view.draw();
-  for (int k : modules) engine::join_worker(slots[k]);
-  bridge.close();
-  engine::set_main_window(nullptr);
+  host.shut_down();
 
   bool all_passed = true;
   for (int k : modules) {

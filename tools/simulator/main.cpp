@@ -4,9 +4,11 @@
 //
 // Creates K modules COM<N>..COM<N+K-1> (default COM1..COM6) as links in DIR (default ./ports),
 // prints one line "COM<n> <device>" per module and then "ready", and serves until interrupted;
-// the links are removed on exit. Files the modules store are written to <store>/COM<n>/<name>.
-// Faults: silent, delay=<ms>, split, error-packet=<k>, count-offset=<d>, count-text=<text>,
-// count-no-crlf, refuse=<command>, stall-after=<bytes>, pull-after=<bytes>.
+// the links are removed on exit. A link of the ports folder that leads to an existing device
+// (another simulator's, or a port of the bench) is never taken over: the simulator then ends with
+// an error; a dangling link is replaced. Files the modules store are written to
+// <store>/COM<n>/<name>. Faults: silent, delay=<ms>, split, error-packet=<k>, count-offset=<d>,
+// count-text=<text>, count-no-crlf, refuse=<command>, stall-after=<bytes>, pull-after=<bytes>.
 #include <signal.h>
 
 #include <cstdio>
@@ -18,6 +20,8 @@
 #include "tools/simulator/pty_module_server.h"
 
 namespace {
+
+constexpr unsigned kLastCom = 999999;
 
 simulator::PtyModuleServer* running = nullptr;
 
@@ -52,7 +56,9 @@ int main(int argc, char** argv) {
       count = static_cast<unsigned>(std::strtoul(value.c_str(), nullptr, 10));
     } else if (arg == "--fault") {
       size_t colon = value.find(':');
-      if (value.rfind("COM", 0) != 0 || colon == std::string::npos) return usage();
+      if (value.rfind("COM", 0) != 0 || colon == std::string::npos || colon == 3 ||
+          value.find_first_not_of("0123456789", 3) != colon)
+        return usage();
       unsigned com = static_cast<unsigned>(std::strtoul(value.c_str() + 3, nullptr, 10));
       if (!faults[com].parse(value.substr(colon + 1))) {
         std::fprintf(stderr, "quillmark-sim: unknown fault %s\n", value.c_str());
@@ -62,26 +68,37 @@ int main(int argc, char** argv) {
       return usage();
     }
   }
-  if (first == 0 || count == 0) return usage();
+  if (first == 0 || count == 0 || first > kLastCom || count > kLastCom - first + 1) return usage();
+  // A fault for a module that is not simulated would be lost without a word.
+  for (const auto& [com, fault] : faults) {
+    if (com < first || com - first >= count) {
+      std::fprintf(stderr,
+                   "quillmark-sim: --fault COM%u: COM%u is not simulated (COM%u to COM%u)\n", com,
+                   com, first, first + count - 1);
+      return 2;
+    }
+  }
 
   simulator::PtyModuleServer server(ports, store);
-  for (unsigned com = first; com < first + count; ++com) {
-    std::string why;
-    if (!server.add(com, faults[com], &why)) {
-      std::fprintf(stderr, "quillmark-sim: COM%u: %s\n", com, why.c_str());
-      return 1;
-    }
-    std::printf("COM%u %s\n", com, server.device(com).c_str());
-  }
-  std::printf("ready\n");
-  std::fflush(stdout);
-
+  // Ready to be stopped before "ready" is announced: a stop that follows at once still removes the
+  // links.
   running = &server;
   struct sigaction action {};
   action.sa_handler = on_signal;
   sigaction(SIGINT, &action, nullptr);
   sigaction(SIGTERM, &action, nullptr);
   sigaction(SIGHUP, &action, nullptr);
+  for (unsigned com = first; com < first + count; ++com) {
+    std::string why;
+    if (!server.add(com, faults[com], &why)) {
+      std::fprintf(stderr, "quillmark-sim: COM%u: %s\n", com, why.c_str());
+      running = nullptr;
+      return 1;
+    }
+    std::printf("COM%u %s\n", com, server.device(com).c_str());
+  }
+  std::printf("ready\n");
+  std::fflush(stdout);
   server.run();
   running = nullptr;
   return 0;

@@ -15,7 +15,9 @@ namespace simulator {
 
 // Simulated modules behind pseudo-terminals, registered as COM<n> links in a ports folder, served
 // by one event loop. The server keeps a slave descriptor of each terminal open, so a module never
-// sees a hang-up between the tool's openings, and it removes its links when it ends.
+// sees a hang-up between the tool's openings, and it removes its links when it ends. It never takes
+// over a link that leads to an existing device (another simulator's, or a port of the bench), and
+// it only removes links that still lead to its own terminals.
 class PtyModuleServer {
  public:
   // `store` (optional) receives every stored file as <store>/COM<n>/<name>.
@@ -24,7 +26,8 @@ class PtyModuleServer {
   PtyModuleServer(const PtyModuleServer&) = delete;
   PtyModuleServer& operator=(const PtyModuleServer&) = delete;
 
-  // Creates the module COM<n>. False, with the reason, when it cannot.
+  // Creates the module COM<n>. False, with the reason, when it cannot: also when COM<n> is
+  // simulated already or its link leads to an existing device. A dangling link is replaced.
   bool add(unsigned com, Faults faults, std::string* why = nullptr);
 
   // Serves until stop() is called. Runs on one thread.

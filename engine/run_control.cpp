@@ -78,6 +78,14 @@ void join_worker(ModuleSlot& slot) {
   if (slot.hThread.joinable()) slot.hThread.join();
 }
 
+bool any_run_in_progress() {
+  for (const ModuleSlot& slot : slots()) {
+    if (is_active(&slot) != 0) return true;
+    if (worker_in_progress(slot) && slot.busy.load() != 0) return true;
+  }
+  return false;
+}
+
 int reinitialise_slots() {
   int running = 0;
   auto& table = slots();

@@ -33,6 +33,16 @@ void request_stop(ModuleSlot& slot);
 // Waits until the slot's worker thread, if any, has ended.
 void join_worker(ModuleSlot& slot);
 
+// The close rule's test: true while the worker of any of the six slots is running (`active`), or
+// has been started and has not yet sent its end (`busy`), which covers the moment between START
+// and the worker's first step.
+bool any_run_in_progress();
+
+// Whether ALL START takes the slot: it is idle and its AT port list shows a port.
+inline bool all_start_takes(const ModuleSlot& slot, bool port_shown) {
+  return slot.busy.load() == 0 && port_shown;
+}
+
 // Step one of a settings load for each of the six slots. A slot whose worker has not returned
 // keeps its run whole (port, file image, thread, run snapshot, flags). Every other slot has its
 // finished thread joined, its port closed and its file image released, and its flags reset:

@@ -199,6 +199,26 @@ TEST_F(RunControlTest, AWorkerThatHasSentItsEndIsAwaitedAndTheNextRunStarts) {
   EXPECT_EQ(opened(), 2);
 }
 
+TEST(RunRulesTest, CloseWaitsForEveryRunAndAllStartTakesIdleSlotsWithAPort) {
+  auto& table = engine::slots();
+  EXPECT_FALSE(engine::any_run_in_progress());
+  table[3].active = 1;  // a worker in its run
+  EXPECT_TRUE(engine::any_run_in_progress());
+  table[3].active = 0;
+  table[5].workerRunning = true;  // started, before its first step
+  table[5].busy = 1;
+  EXPECT_TRUE(engine::any_run_in_progress());
+  table[5].busy = 0;  // has sent its end and is returning
+  EXPECT_FALSE(engine::any_run_in_progress());
+  table[5].workerRunning = false;
+
+  EXPECT_TRUE(engine::all_start_takes(table[0], true));
+  EXPECT_FALSE(engine::all_start_takes(table[0], false));
+  table[0].busy = 1;
+  EXPECT_FALSE(engine::all_start_takes(table[0], true));
+  table[0].busy = 0;
+}
+
 namespace {
 
 // A window thread whose event loop has ended: queued calls are kept and never run by it.

@@ -14,6 +14,7 @@ namespace platform {
 namespace {
 std::mutex opener_mutex;
 PortOpener opener;
+PortGuard guard;
 }  // namespace
 
 std::string ports_directory() {
@@ -27,12 +28,16 @@ std::string com_link_path(unsigned n) {
 }
 
 std::optional<std::string> resolve_com_port(unsigned n) {
+  return resolve_device_path(com_link_path(n));
+}
+
+std::optional<std::string> resolve_device_path(const std::string& path) {
   // Resolved one component at a time with lstat and readlink instead of realpath, whose links the
   // kernel follows out of sight of a device mock that redirects /dev and /sys at the library calls
   // (the device tests). Dangling links, loops and a file used as a folder lead nowhere, as before.
   constexpr int kMaxLinks = 40;
-  std::string pending = com_link_path(n);
-  if (pending.front() != '/') return std::nullopt;  // no working directory
+  std::string pending = path;
+  if (pending.empty() || pending.front() != '/') return std::nullopt;  // no working directory
   std::string resolved;  // the real path so far, without a trailing slash ("" is the root)
   int links = 0;
   while (!pending.empty()) {
@@ -65,21 +70,29 @@ std::optional<std::string> resolve_com_port(unsigned n) {
 }
 
 std::shared_ptr<SerialPort> open_com_port(unsigned n, std::string* why) {
+  PortGuard check;
   {
     std::lock_guard lock(opener_mutex);
     if (opener) return opener(n, why);
+    check = guard;  // called outside the lock: it may take a while, and may trace
   }
   std::optional<std::string> device = resolve_com_port(n);
   if (!device) {
     if (why) *why = "COM" + std::to_string(n) + " is not present";
     return nullptr;
   }
+  if (check && !check(n, *device, why)) return nullptr;
   return PosixSerialPort::open(*device, why);
 }
 
 void set_port_opener(PortOpener o) {
   std::lock_guard lock(opener_mutex);
   opener = std::move(o);
+}
+
+void set_port_guard(PortGuard g) {
+  std::lock_guard lock(opener_mutex);
+  guard = std::move(g);
 }
 
 }  // namespace platform

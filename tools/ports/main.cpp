@@ -2,6 +2,7 @@
 // device to a number of the operator's choice.
 #include <poll.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -52,8 +53,17 @@ int list() {
     std::string state, device, text;
   };
   std::map<unsigned, Line> lines;
-  for (const devices::NumberEntry& e : devices::read_numbers(dir))
+  // A kept number is absent, or its port is in use under a number given by hand.
+  for (const devices::NumberEntry& e : devices::read_numbers(dir)) {
     lines[e.number] = {"absent", "-", "kept for " + e.key + ", last seen as " + e.devnode};
+    auto port = std::find_if(hardware.begin(), hardware.end(),
+                             [&](const devices::HardwarePort& h) { return h.key == e.key; });
+    for (const devices::ComPort& other : *ports)
+      if (port != hardware.end() && other.present && other.same_as == 0 &&
+          other.devnum == port->devnum && other.number != e.number)
+        lines[e.number] = {"reserved", "-",
+                           "kept for " + e.key + ", in use as COM" + std::to_string(other.number)};
+  }
   for (const devices::ComPort& port : *ports) {
     if (!port.present)
       lines[port.number] = {"absent", port.target, port.why_absent};

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "config/settings.h"
+#include "devices/bench_ports.h"
 #include "engine/module_slot.h"
 #include "engine/run_control.h"
 #include "engine/run_host.h"
@@ -104,6 +105,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "No module has an AT port in ZEBL.ini.\n");
     return 2;
   }
+  // The ports of a new bench get their links, and a stale link is never opened.
+  devices::prepare_bench_ports();
   std::printf("Update file: %s\n", slots[modules.front()].filePath.c_str());
   std::fflush(stdout);
 

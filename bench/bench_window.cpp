@@ -1,0 +1,318 @@
+// The window's figures, on Qt's offscreen platform and in a real X session (a private Xvfb), each
+// on a bench of six simulated modules (the simulator in its own process):
+//   - time from the start of the `quillmark` process to the main dialog's first paint (the program
+//     prints a monotonic stamp then when QUILLMARK_BENCH_FIRST_PAINT is set);
+//   - a worker's progress notification, from its send to the send's return (through the dialog's
+//     own notification target, the window thread running its event loop);
+//   - a whole ALL START of 6 modules x S bytes with a settling time of 0, run by the main dialog in
+//     a process of its own: that process's CPU time against the wall time, its peak resident
+//     memory, and per module the wall time from the worker's start (its first status line) to its
+//     end notification against the floor that bench_download uses.
+//
+//   bench_window [--size S] [--paints N]      (defaults: 102400 bytes, 10 first paints)
+#include <signal.h>
+#include <sys/resource.h>
+#include <time.h>
+
+#include <QApplication>
+#include <QEventLoop>
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <functional>
+#include <random>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+#include "engine/download_sequence.h"
+#include "engine/module_slot.h"
+#include "engine/notifications.h"
+#include "platform/debug_output.h"
+#include "tests/ui/x_session.h"
+#include "ui/cor_vexdlg.h"
+#include "ui/message_box.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+// The floor of one successful run with a settling time of 0, as bench_download computes it: every
+// wait the protocol mandates, plus one 50 ms poll interval for each AT and AT+CFSWFILE exchange.
+int64_t floor_ms(int64_t size) {
+  const int64_t exchange = 20 + 300;
+  int64_t ms = (20 + 50) + exchange;  // AT, ATE0
+  ms += exchange;                     // AT+CFSINIT
+  for (int64_t left = size; left > 0; left -= engine::kPacketSize) {
+    int64_t packet = std::min<int64_t>(left, engine::kPacketSize);
+    int64_t pieces = (packet + engine::kPieceSize - 1) / engine::kPieceSize;
+    ms += (20 + 50) + 200 + pieces * 120;
+  }
+  ms += 4 * exchange;  // byte count query, AT+CFSTERM, AT+CBAINIT, AT+CBAPPS
+  return ms;
+}
+
+int64_t monotonic_ns() {
+  timespec now{};
+  ::clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<int64_t>(now.tv_sec) * 1000000000LL + now.tv_nsec;
+}
+
+double percentile(std::vector<double> values, double p) {
+  if (values.empty()) return 0;
+  std::sort(values.begin(), values.end());
+  const auto i = static_cast<size_t>(p * static_cast<double>(values.size() - 1) + 0.5);
+  return values[std::min(i, values.size() - 1)];
+}
+
+double cpu_seconds() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+         static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+long peak_rss_kib() {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line))
+    if (line.rfind("VmHWM:", 0) == 0) return std::strtol(line.c_str() + 6, nullptr, 10);
+  return -1;
+}
+
+// ---- the dialog's process ----------------------------------------------------------------------
+
+// The main dialog with the moments of each module's run: its start is the worker's first status
+// line (sent as soon as its thread runs), its end the end notification.
+class TimedDialog final : public ui::COR_VEXDlg {
+ public:
+  void send_message(uint32_t msg, uintptr_t wParam, intptr_t lParam) override {
+    ui::COR_VEXDlg::send_message(msg, wParam, lParam);
+    const auto now = Clock::now();
+    const uint32_t status = msg - engine::WM_SLOT_STATUS;
+    if (status < kModules && wParam != 0 &&
+        std::string_view(reinterpret_cast<const char*>(wParam)).starts_with("Prepare to download"))
+      started[status] = now;
+    const uint32_t finish = msg - engine::WM_SLOT_FINISHED;
+    if (finish < kModules) {
+      finished[finish] = now;
+      if (++finished_count == engine::kModuleCount && on_all_finished) on_all_finished();
+    }
+  }
+  static constexpr uint32_t kModules = engine::kModuleCount;
+  std::array<Clock::time_point, 6> started{};
+  std::array<Clock::time_point, 6> finished{};
+  int finished_count = 0;
+  std::function<void()> on_all_finished;
+};
+
+// Sends `count` progress notifications of Module1 from a thread of its own, as a worker does, and
+// gives the time of each from the send to its return, in microseconds.
+std::vector<double> notification_times(int count) {
+  std::vector<double> times;
+  times.reserve(static_cast<size_t>(count));
+  QEventLoop loop;
+  std::thread sender([&] {
+    for (int i = 0; i < count; ++i) {
+      const auto start = Clock::now();
+      engine::send_to_main_window(engine::WM_SLOT_PROGRESS + 0, static_cast<uintptr_t>(i % 101),
+                                  100);
+      times.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
+    }
+    QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+  });
+  loop.exec();
+  sender.join();
+  return times;
+}
+
+std::string read_file(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// Runs in the bench folder, on the platform the environment names.
+int run_dialog(int argc, char** argv, int64_t size) {
+  QApplication application(argc, argv);
+  platform::set_debug_sink([](std::string_view) {});
+  int boxes = 0;
+  ui::set_message_box_handler([&](QWidget*, const QString&, const QString&) { ++boxes; });
+
+  TimedDialog dialog;
+  dialog.show();
+  QCoreApplication::processEvents();
+
+  const std::vector<double> times = notification_times(20000);
+  std::printf(
+      "  progress notification, send to return: median %.1f us, p99 %.1f us, max %.1f us "
+      "(%zu sends)\n",
+      percentile(times, 0.5), percentile(times, 0.99), percentile(times, 1.0), times.size());
+
+  const double cpu_before = cpu_seconds();
+  const auto wall_start = Clock::now();
+  QEventLoop loop;
+  dialog.on_all_finished = [&] { loop.quit(); };
+  dialog.all_start();
+  loop.exec();
+  const double wall = std::chrono::duration<double>(Clock::now() - wall_start).count();
+  const double cpu = cpu_seconds() - cpu_before;
+
+  const std::string content = read_file("update.bin");
+  double worst = 0;
+  int passed = 0;
+  std::printf("  module  result  stored  wall_ms  floor_ms  ratio\n");
+  for (int k = 0; k < engine::kModuleCount; ++k) {
+    const auto i = static_cast<size_t>(k);
+    const double ms =
+        std::chrono::duration<double, std::milli>(dialog.finished[i] - dialog.started[i]).count();
+    const double ratio = ms / static_cast<double>(floor_ms(size));
+    worst = std::max(worst, ratio);
+    const int code = engine::slots()[i].exitCode.load();
+    const bool stored =
+        read_file(fs::path("store") / ("COM" + std::to_string(k + 1)) / "update.bin") == content;
+    passed += code == engine::DL_OK && stored ? 1 : 0;
+    std::printf("  %6d  %6d  %6s  %7.0f  %8lld  %.4f\n", k + 1, code, stored ? "same" : "DIFF", ms,
+                static_cast<long long>(floor_ms(size)), ratio);
+  }
+  std::printf("  worst ratio %.4f, %d of 6 passed\n", worst, passed);
+  std::printf("  cpu %.3f s over %.3f s wall = %.3f%%\n", cpu, wall, 100.0 * cpu / wall);
+  std::printf("  peak resident memory (VmHWM) %.1f MiB, file images %.1f MiB\n",
+              static_cast<double>(peak_rss_kib()) / 1024.0,
+              static_cast<double>(6 * size) / (1024.0 * 1024.0));
+  if (boxes != 0) std::printf("  %d message boxes were shown\n", boxes);
+  std::fflush(stdout);
+  dialog.close();
+  return passed == engine::kModuleCount ? 0 : 1;
+}
+
+// ---- the driver
+// ----------------------------------------------------------------------------------
+
+struct Bench {
+  fs::path dir;
+  fs::path runtime;
+  pid_t simulator = -1;
+};
+
+Bench make_bench(int64_t size) {
+  Bench b;
+  std::string pattern = (fs::temp_directory_path() / "quillmark-window-XXXXXX").string();
+  if (!::mkdtemp(pattern.data())) return b;
+  b.dir = pattern;
+  b.runtime = b.dir / "runtime";
+  fs::create_directory(b.runtime);
+  fs::permissions(b.runtime, fs::perms::owner_all);
+  std::string content(static_cast<size_t>(size), '\0');
+  std::mt19937 random(42);
+  for (char& c : content) c = static_cast<char>(random());
+  std::ofstream(b.dir / "update.bin", std::ios::binary) << content;
+  std::ofstream ini(b.dir / "ZEBL.ini");
+  ini << "[FilePath]\r\nPath=" << (b.dir / "update.bin").string() << "\r\nSleepTime=0\r\n";
+  const char* ordinals[] = {"First", "Second", "Third", "Fourth", "Fifth", "Sixth"};
+  for (int k = 0; k < 6; ++k) ini << "[ATPort_" << ordinals[k] << "]\r\nnumber=" << k + 1 << "\r\n";
+  ini.close();
+
+  x_session::Child sim =
+      x_session::spawn({QUILL_SIMULATOR, "--count", "6", "--store", "store"}, b.dir, {}, true);
+  std::string line;
+  while (x_session::read_line(sim.output, &line) && line != "ready") {
+  }
+  ::close(sim.output);
+  b.simulator = line == "ready" ? sim.pid : -1;
+  return b;
+}
+
+void remove_bench(Bench& b) {
+  if (b.simulator > 0) {
+    ::kill(b.simulator, SIGTERM);
+    ::waitpid(b.simulator, nullptr, 0);
+  }
+  std::error_code ignored;
+  fs::remove_all(b.dir, ignored);
+}
+
+// Starts the program `paints` times and reads its first-paint stamp each time.
+void first_paints(const Bench& b, const std::vector<std::string>& env, int paints) {
+  std::vector<double> ms;
+  for (int i = 0; i < paints; ++i) {
+    std::vector<std::string> e = env;
+    e.push_back("QUILLMARK_BENCH_FIRST_PAINT=1");
+    e.push_back("XDG_RUNTIME_DIR=" + b.runtime.string());
+    const int64_t start = monotonic_ns();
+    x_session::Child window = x_session::spawn({QUILL_WINDOW}, b.dir, e, true);
+    std::string line;
+    while (x_session::read_line(window.output, &line) && line.rfind("first-paint ", 0) != 0) {
+    }
+    if (line.rfind("first-paint ", 0) == 0)
+      ms.push_back(static_cast<double>(std::stoll(line.substr(12)) - start) / 1e6);
+    ::kill(window.pid, SIGTERM);
+    ::close(window.output);
+    x_session::wait_exit(window.pid);
+  }
+  std::printf("  process start to first paint: median %.1f ms, max %.1f ms (%zu of %d starts)\n",
+              percentile(ms, 0.5), percentile(ms, 1.0), ms.size(), paints);
+}
+
+int measure(const char* self, const std::string& title, const std::vector<std::string>& env,
+            int64_t size, int paints) {
+  std::printf("%s\n", title.c_str());
+  std::fflush(stdout);
+  Bench b = make_bench(size);
+  if (b.simulator < 0) {
+    std::printf("  the simulator did not start\n");
+    remove_bench(b);
+    return 1;
+  }
+  first_paints(b, env, paints);
+  std::fflush(stdout);
+  std::vector<std::string> e = env;
+  e.push_back("XDG_RUNTIME_DIR=" + b.runtime.string());
+  x_session::Child child =
+      x_session::spawn({self, "--dialog", "--size", std::to_string(size)}, b.dir, e, false, true);
+  const int code = x_session::wait_exit(child.pid);
+  if (code != 0) std::printf("  the dialog's process ended with %d\n", code);
+  remove_bench(b);
+  return code;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  int64_t size = 102400;
+  int paints = 10;
+  bool dialog = false;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--dialog") dialog = true;
+    if (arg == "--size" && i + 1 < argc) size = std::atoll(argv[++i]);
+    if (arg == "--paints" && i + 1 < argc) paints = std::atoi(argv[++i]);
+  }
+  if (size < 1 || paints < 1) {
+    std::fprintf(stderr, "usage: bench_window [--size BYTES] [--paints N]\n");
+    return 2;
+  }
+  if (dialog) return run_dialog(argc, argv, size);
+
+  std::printf("6 modules x %lld bytes, settling time 0\n", static_cast<long long>(size));
+  // The dialog's process is this program again, started in the bench folder.
+  const std::string self = fs::read_symlink("/proc/self/exe").string();
+  int failed =
+      measure(self.c_str(), "offscreen platform", {"QT_QPA_PLATFORM=offscreen"}, size, paints);
+  if (!x_session::on_path("Xvfb")) {
+    std::printf("Xvfb: not installed, skipped\n");
+    return failed;
+  }
+  x_session::Xvfb x;
+  if (x.display().empty()) {
+    std::printf("Xvfb: did not start\n");
+    return 1;
+  }
+  failed += measure(self.c_str(), "Xvfb " + x.display() + " (xcb platform)",
+                    {"QT_QPA_PLATFORM=xcb", x.env()}, size, paints);
+  return failed == 0 ? 0 : 1;
+}

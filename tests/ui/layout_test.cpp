@@ -1,0 +1,185 @@
+// The dialog as built from its template: every control of the table, in its place in dialog units,
+// and the arithmetic behind it (dialog units, progress percentages), which needs no window.
+#include <QFontDatabase>
+#include <QFontInfo>
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QSignalSpy>
+#include <QTest>
+#include <set>
+
+#include "devices/port_census.h"
+#include "tests/ui/bench_fixture.h"
+#include "ui/dialog_units.h"
+#include "ui/progress_percent.h"
+
+namespace {
+
+using ui::ControlRole;
+using ui_testing::BenchTest;
+
+TEST(DialogUnits, BaseUnitsAndTheRoundingOfTheDialogManager) {
+  // The average letter width is rounded to the nearest pixel, halves up.
+  EXPECT_EQ(ui::base_units_from_metrics(312, 13).x, 6);
+  EXPECT_EQ(ui::base_units_from_metrics(337, 13).x, 6);
+  EXPECT_EQ(ui::base_units_from_metrics(338, 13).x, 7);
+  EXPECT_EQ(ui::base_units_from_metrics(338, 15).y, 15);
+
+  // MulDiv rounding: to the nearest, halves away from zero.
+  EXPECT_EQ(ui::mul_div(511, 6, 4), 767);  // 766.5
+  EXPECT_EQ(ui::mul_div(86, 13, 8), 140);  // 139.75
+  EXPECT_EQ(ui::mul_div(-3, 1, 2), -2);
+  EXPECT_EQ(ui::mul_div(7, 3, 0), 0);
+
+  // Each coordinate and each length is mapped on its own: a width of 1 unit at x 1 is one pixel
+  // wide although x + width maps to 3 pixels.
+  const ui::DialogBaseUnits base{6, 13};
+  EXPECT_EQ(ui::dialog_rect_to_pixels(QRect(1, 1, 1, 1), base), QRect(2, 2, 2, 2));
+  EXPECT_EQ(ui::dialog_rect_to_pixels(QRect(273, 103, 214, 86), base), QRect(410, 167, 321, 140));
+  EXPECT_EQ(ui::dialog_size_to_pixels(QSize(511, 322), base), QSize(767, 523));
+}
+
+TEST(ProgressPercent, ExactIntegerPercentages) {
+  EXPECT_EQ(ui::progress_percent(53, 100), 53);
+  EXPECT_EQ(ui::progress_percent(59, 100), 59);
+  EXPECT_EQ(ui::progress_percent(29, 100), 29);
+  EXPECT_EQ(ui::progress_percent(512, 1024), 50);
+  EXPECT_EQ(ui::progress_percent(1023, 1024), 99);
+  EXPECT_EQ(ui::progress_percent(1024, 1024), 100);
+  EXPECT_EQ(ui::progress_percent(0, 100), 0);
+  EXPECT_EQ(ui::progress_percent(5000, 100), 100);
+  // A count whose product with 100 does not fit 64 bits.
+  EXPECT_EQ(ui::progress_percent(uint64_t{1} << 62, INT64_MAX), 50);
+  EXPECT_EQ(ui::progress_percent(UINT64_MAX, 100), 100);
+  EXPECT_EQ(ui::progress_percent(5, 0), std::nullopt);
+  EXPECT_EQ(ui::progress_percent(5, -100), std::nullopt);
+}
+
+TEST(ControlTable, NumbersAndNamesAreUnique) {
+  std::set<int> ids;
+  std::set<QString> names;
+  int numbered = 0;
+  for (const ui::ControlEntry& entry : ui::control_table()) {
+    if (entry.id != ui::kStaticId) {
+      ++numbered;
+      EXPECT_TRUE(ids.insert(entry.id).second) << entry.id;
+      ASSERT_TRUE(ui::find_control(entry.id).has_value());
+      EXPECT_EQ(ui::find_control(entry.id)->role, entry.role);
+    }
+    EXPECT_TRUE(names.insert(ui::object_name(entry)).second)
+        << ui::object_name(entry).toStdString();
+  }
+  EXPECT_EQ(numbered, 6 * 6 + 8);
+  EXPECT_EQ(ui::object_name(ControlRole::at_port_list, 2), "module3_at_port_list");
+  EXPECT_FALSE(ui::find_control(1050).has_value());
+}
+
+TEST_F(BenchTest, TheTemplateHoldsEveryControlInItsPlace) {
+  write_settings({});
+  ui::COR_VEXDlg& d = open_dialog();
+
+  // Every control of the table, and nothing else, with its initial state.
+  int named_children = 0;
+  for (QWidget* child : d.findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+    if (!child->objectName().isEmpty()) ++named_children;
+  }
+  EXPECT_EQ(named_children, ui::kControlCount);
+  for (const ui::ControlEntry& entry : ui::control_table()) {
+    QWidget* w = d.findChild<QWidget*>(ui::object_name(entry));
+    ASSERT_NE(w, nullptr) << ui::object_name(entry).toStdString();
+    EXPECT_EQ(w->isVisible(), entry.visible) << ui::object_name(entry).toStdString();
+    EXPECT_EQ(w->isEnabled(), entry.enabled) << ui::object_name(entry).toStdString();
+  }
+
+  // The window: title, fixed size of 511 x 322 units, minimise box without maximise box, icon.
+  EXPECT_EQ(d.windowTitle(), "VX4410 Quillmark Ver1.18");
+  const ui::DialogBaseUnits base = d.base_units();
+  EXPECT_GT(base.x, 0);
+  EXPECT_GT(base.y, 0);
+  EXPECT_EQ(d.size(), ui::dialog_size_to_pixels(QSize(511, 322), base));
+  EXPECT_EQ(d.minimumSize(), d.maximumSize());
+  EXPECT_TRUE(d.windowFlags() & Qt::WindowMinimizeButtonHint);
+  EXPECT_FALSE(d.windowFlags() & Qt::WindowMaximizeButtonHint);
+  EXPECT_FALSE(d.windowIcon().isNull());
+  EXPECT_EQ(d.font().pointSize(), ui::kDialogFontPoints);
+  if (!QFontDatabase::hasFamily(ui::kDialogFontFamily) &&
+      QFontDatabase::hasFamily(ui::kDialogFontSubstitute)) {
+    EXPECT_EQ(QFontInfo(d.font()).family(), ui::kDialogFontSubstitute);
+  }
+
+  // The panels in their grid of two columns and three rows.
+  for (int k = 0; k < 6; ++k) {
+    auto* group = control<QGroupBox>(ControlRole::panel_group, k);
+    EXPECT_EQ(group->title(), QString("Module%1").arg(k + 1));
+    const QRect units(k % 2 == 0 ? 23 : 273, 8 + 95 * (k / 2), 214, 86);
+    EXPECT_EQ(group->geometry(), ui::dialog_rect_to_pixels(units, base)) << k;
+    EXPECT_EQ(progress_bar(k)->width(), ui::dialog_x_to_pixels(190, base));
+    EXPECT_EQ(result_picture(k)->size(), ui::dialog_size_to_pixels(QSize(61, 32), base));
+    EXPECT_TRUE(group->geometry().contains(result_picture(k)->geometry()));
+    EXPECT_TRUE(group->geometry().contains(status_line(k)->geometry()));
+    EXPECT_EQ(start_button(k)->text(), "START");
+  }
+
+  // The option lists and the bottom strip.
+  auto* upgrade = control<QComboBox>(ControlRole::upgrade_type_list);
+  ASSERT_EQ(upgrade->count(), 2);
+  EXPECT_EQ(upgrade->itemText(0), "DownLoad All");
+  EXPECT_EQ(upgrade->itemText(1), "Only Upgrade Script");
+  EXPECT_EQ(upgrade->currentIndex(), 0);
+  auto* type = control<QComboBox>(ControlRole::type_list);
+  EXPECT_EQ(type->itemText(0), "VX2280E");
+  EXPECT_EQ(type->itemText(1), "VX2280A");
+  EXPECT_EQ(control<QLineEdit>(ControlRole::file_path_edit)->text(),
+            QString::fromStdString(update_file().string()));
+
+  // ALL START is the only default button; no push button has the first focus.
+  for (QPushButton* button : d.findChildren<QPushButton*>()) {
+    const bool all_start = button == all_start_button();
+    EXPECT_EQ(button->isDefault(), all_start) << button->objectName().toStdString();
+    EXPECT_EQ(button->autoDefault(), all_start) << button->objectName().toStdString();
+  }
+  EXPECT_EQ(d.focusWidget(), at_list(0));
+}
+
+TEST_F(BenchTest, PortListsShowOnlyWhatIsSelectedOnPurpose) {
+  write_settings({12, 0, 3, 0, 0, 0});  // COM12 is configured but absent
+  add_modules({2, 3, 10});
+  ui::COR_VEXDlg& d = open_dialog();
+  QSignalSpy chosen(&d, &ui::COR_VEXDlg::port_chosen);
+
+  // Every port of the census (the bench's own, and any serial hardware of this computer), sorted
+  // as text; only the configured port that exists is selected.
+  QStringList census;
+  for (uint32_t n : devices::AtPortCandidates) census << QString("COM%1").arg(n);
+  census.sort();
+  ASSERT_TRUE(census.contains("COM10") && census.contains("COM3") && census.contains("COM2"));
+  EXPECT_LT(census.indexOf("COM10"), census.indexOf("COM3"));
+  for (int k = 0; k < 6; ++k) {
+    QStringList shown;
+    for (int i = 0; i < at_list(k)->count(); ++i) shown << at_list(k)->itemText(i);
+    EXPECT_EQ(shown, census) << k;
+    EXPECT_EQ(at_list(k)->currentText(), k == 2 ? "COM3" : "") << k;
+    EXPECT_EQ(control<QComboBox>(ControlRole::diag_port_list, k)->count(), 0);
+  }
+  EXPECT_EQ(engine::slots()[0].atPort, 12);
+
+  // Program selections are not the operator's choice.
+  EXPECT_EQ(d.select_port_in_list(1, ui::kAtList, 10), census.indexOf("COM10"));
+  EXPECT_EQ(d.select_port_in_list(1, ui::kAtList, 12), -1);
+  EXPECT_EQ(at_list(1)->currentText(), "COM10");
+  EXPECT_EQ(d.select_port_in_list(6, ui::kAtList, 10), -1);
+  EXPECT_EQ(d.select_port_in_list(1, 2, 10), -1);
+  d.fill_port_list(1, ui::kAtList);  // keeps the position
+  EXPECT_EQ(at_list(1)->currentText(), "COM10");
+  EXPECT_EQ(chosen.count(), 0);
+
+  // The operator's pick is told.
+  at_list(4)->setFocus();
+  QTest::keyClick(at_list(4), Qt::Key_Down);
+  ASSERT_EQ(chosen.count(), 1);
+  EXPECT_EQ(chosen[0][0].toInt(), 4);
+  EXPECT_EQ(chosen[0][1].toInt(), ui::kAtList);
+  EXPECT_EQ(chosen[0][2].toInt(), at_list(4)->currentIndex());
+}
+
+}  // namespace

@@ -1,0 +1,79 @@
+// Start-up: one instance per user; the program's life is the main dialog.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QTimer>
+#include <cstdlib>
+
+#include "platform/instance_lock.h"
+#include "tests/ui/bench_fixture.h"
+#include "ui/cor_vexapp.h"
+
+namespace {
+
+using ui_testing::BenchTest;
+
+// The single-instance lock of this test lives in a runtime folder of its own.
+class StartUpTest : public BenchTest {
+ protected:
+  void SetUp() override {
+    if (const char* old = std::getenv("XDG_RUNTIME_DIR")) previous_ = old;
+    ::setenv("XDG_RUNTIME_DIR", runtime.str().c_str(), 1);
+  }
+  void TearDown() override {
+    if (previous_.empty())
+      ::unsetenv("XDG_RUNTIME_DIR");
+    else
+      ::setenv("XDG_RUNTIME_DIR", previous_.c_str(), 1);
+    BenchTest::TearDown();
+  }
+  static bool main_dialog_exists() {
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+      if (qobject_cast<ui::COR_VEXDlg*>(w)) return true;
+    }
+    return false;
+  }
+
+  testing_support::TempDir runtime;
+  std::string previous_;
+};
+
+TEST_F(StartUpTest, ASecondInstanceSaysSoAndEndsWithZero) {
+  write_settings({});
+  auto first = platform::InstanceLock::acquire("ZEBL");
+  ASSERT_NE(first, nullptr);
+  bool dialog_seen = false;
+  ui::set_message_box_handler([&](QWidget* owner, const QString& text, const QString& caption) {
+    boxes.messages.push_back({owner, text, caption});
+    dialog_seen = main_dialog_exists();
+  });
+
+  ui::COR_VEXApp app;
+  EXPECT_EQ(app.InitInstance(), 0);
+  ASSERT_EQ(boxes.messages.size(), 1u);
+  EXPECT_EQ(boxes.messages[0].text, "Tool has been opened!");
+  EXPECT_EQ(boxes.messages[0].caption, QCoreApplication::applicationName());
+  EXPECT_FALSE(dialog_seen);
+  EXPECT_FALSE(main_dialog_exists());
+}
+
+TEST_F(StartUpTest, TheFirstInstanceHoldsTheLockWhileItsDialogRuns) {
+  write_settings({});
+  bool refused_while_open = false;
+  QTimer::singleShot(0, [&] {
+    platform::InstanceLock::Refusal refusal;
+    refused_while_open =
+        platform::InstanceLock::acquire("ZEBL", {}, &refusal) == nullptr && refusal.held;
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+      if (auto* d = qobject_cast<ui::COR_VEXDlg*>(w)) d->close();
+    }
+  });
+
+  ui::COR_VEXApp app;
+  EXPECT_EQ(app.InitInstance(), 0);
+  EXPECT_TRUE(refused_while_open);
+  EXPECT_TRUE(boxes.messages.empty());
+  EXPECT_FALSE(main_dialog_exists());
+}
+
+}  // namespace

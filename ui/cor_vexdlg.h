@@ -1,0 +1,120 @@
+#pragma once
+
+#include <QDialog>
+#include <QIcon>
+#include <QString>
+#include <QTimer>
+#include <array>
+#include <cstdint>
+#include <memory>
+
+#include "engine/notifications.h"
+#include "engine/run_host.h"
+#include "ui/dialog_units.h"
+
+class QComboBox;
+class QLabel;
+class QPushButton;
+
+namespace widgets {
+class CProgressBarCtrl;
+class CSkinBtn;
+}  // namespace widgets
+
+namespace Ui {
+class COR_VEXDlg;
+}
+
+namespace ui {
+
+// Port list kinds of select_port_in_list and fill_port_list.
+constexpr int kAtList = 0;
+constexpr int kDiagList = 1;
+
+// The dialog font: the family the template names, then its substitute on this platform.
+constexpr const char* kDialogFontFamily = "Microsoft Sans Serif";
+constexpr const char* kDialogFontSubstitute = "Liberation Sans";
+constexpr int kDialogFontPoints = 9;
+
+// The main dialog: six module panels (AT port list, START/PAUSE, progress bar, status line, result
+// picture) and the bottom strip with the update file's path, Browse and ALL START. It is the
+// engine's main window: the workers' notifications reach it on its own thread through the RunHost
+// it holds, and every handler below runs on that thread.
+class COR_VEXDlg : public QDialog, public engine::MainWindow {
+  Q_OBJECT
+
+ public:
+  // Builds the controls from the template and initialises the dialog (OnInitDialog): settings,
+  // port census, port lists, the notification target.
+  explicit COR_VEXDlg(QWidget* parent = nullptr);
+  ~COR_VEXDlg() override;
+
+  // The engine's synchronous window call; on the window thread only.
+  void send_message(uint32_t msg, uintptr_t wParam, intptr_t lParam) override;
+
+  // START/PAUSE of module k (0..5).
+  void start_or_pause(int k);
+  // Starts every idle module whose AT port list shows a port, Module1 first, 500 ms apart; the
+  // window keeps handling events in between. ALL START is disabled until the sequence has ended.
+  void all_start();
+  bool all_start_running() const { return all_start_next_ >= 0; }
+  // Shows module k's result picture: PASS when ok is not 0, else FAIL. Any other k does nothing.
+  void show_result_picture(int k, int ok);
+
+  // Selects "COM<n>" in module k's AT (kind 0) or Diag (kind 1) list and gives its index; -1, with
+  // the selection left alone, when there is no such entry or k or kind is out of range.
+  int select_port_in_list(int k, int kind, uint32_t n);
+  // Refills one port list from the census, sorted as text, keeping the selected position.
+  void fill_port_list(int k, int kind);
+  // Selects every module's configured ports that the census found.
+  void select_configured_ports();
+
+  // The close rule: refused with a message while any module's worker is active; otherwise every
+  // run ends, every AT port is closed, every file image released, and the dialog ends.
+  void OnClose();
+
+  DialogBaseUnits base_units() const { return base_units_; }
+
+ Q_SIGNALS:
+  // The operator picked entry `index` of module k's AT (kind 0) or Diag (kind 1) port list. Never
+  // emitted for a selection made by the program.
+  void port_chosen(int k, int kind, int index);
+  // Module k's worker was started.
+  void run_started(int k);
+
+ protected:
+  // Escape and the close box are close requests: both go through OnClose.
+  void reject() override;
+
+ private:
+  bool OnInitDialog();
+  void OnSlotStatus(int k, const char* text);
+  void OnSlotProgress(int k, uintptr_t done, intptr_t total);
+  void OnSlotFinished(int k);
+  void OnPanelsEnable(bool enable);
+  void OnPortsChanged();
+
+  void map_template_geometry();
+  void all_start_step();
+  void update_all_start_button();
+  QComboBox* port_list(int k, int kind) const;
+
+  std::unique_ptr<Ui::COR_VEXDlg> ui_;
+  QIcon m_hIcon;
+  std::array<QLabel*, 6> status_lines_{};
+  std::array<QComboBox*, 6> at_lists_{};
+  std::array<QComboBox*, 6> diag_lists_{};
+  std::array<widgets::CProgressBarCtrl*, 6> progress_bars_{};
+  std::array<widgets::CSkinBtn*, 6> result_pictures_{};
+  std::array<QPushButton*, 6> start_buttons_{};
+  QString m_strFilePath;
+
+  DialogBaseUnits base_units_;
+  std::unique_ptr<engine::RunHost> host_;
+  QTimer all_start_timer_;
+  int all_start_next_ = -1;  // the next module ALL START looks at; -1 when no sequence runs
+  bool panels_enabled_ = true;
+  bool closed_ = false;
+};
+
+}  // namespace ui

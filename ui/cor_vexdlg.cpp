@@ -1,7 +1,6 @@
 #include "ui/cor_vexdlg.h"
 
 #include <QComboBox>
-#include <QCoreApplication>
 #include <QFont>
 #include <QLabel>
 #include <QLineEdit>
@@ -16,6 +15,7 @@
 #include "engine/run_control.h"
 #include "engine/serial_link.h"
 #include "resources/result_bitmaps.h"
+#include "ui/call_mailbox.h"
 #include "ui/control_table.h"
 #include "ui/message_box.h"
 #include "ui/progress_percent.h"
@@ -142,11 +142,12 @@ bool COR_VEXDlg::OnInitDialog() {
   }
   select_configured_ports();
 
-  // From here on the workers can report. Their calls are queued on the application object, which
-  // lives on this thread and outlives the dialog.
-  host_ = std::make_unique<engine::RunHost>(*this, [](std::function<void()> call) {
-    QMetaObject::invokeMethod(QCoreApplication::instance(), std::move(call), Qt::QueuedConnection);
-  });
+  // From here on the workers can report. Their calls reach this thread through the application's
+  // mailbox, which outlives the dialog.
+  host_ = std::make_unique<engine::RunHost>(
+      *this, [mailbox = &CallMailbox::of_application()](std::function<void()> call) {
+        mailbox->post(std::move(call));
+      });
 
   for (int k = 0; k < engine::kModuleCount; ++k) {
     const int fail = resources::kFailBitmapIds[static_cast<size_t>(k)];

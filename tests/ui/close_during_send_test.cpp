@@ -15,6 +15,7 @@
 #include "engine/notifications.h"
 #include "engine/run_control.h"
 #include "tests/ui/bench_fixture.h"
+#include "ui/call_mailbox.h"
 
 namespace {
 
@@ -53,10 +54,10 @@ class ProbeDialog final : public ui::COR_VEXDlg {
   Deliveries& record_;
 };
 
-// Catches the next queued call on the application object once armed, on the window thread, before
-// it is handled: the worker that posted it waits in its send until the call has run or the target
-// is closed. `at_hold` runs then; the call is handled afterwards unless `drop` is set, in which
-// case it never runs (as when the event loop has ended).
+// Catches the next queued call on the window thread's mailbox once armed, on the window thread,
+// before it is handled: the worker that posted it waits in its send until the call has run or the
+// target is closed. `at_hold` runs then; the call is handled afterwards unless `drop` is set, in
+// which case it never runs (as when the event loop has ended).
 class SendHolder final : public QObject {
  public:
   SendHolder() { QCoreApplication::instance()->installEventFilter(this); }
@@ -69,7 +70,7 @@ class SendHolder final : public QObject {
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override {
-    if (!armed || watched != QCoreApplication::instance() || event->type() != QEvent::MetaCall)
+    if (!armed || !qobject_cast<ui::CallMailbox*>(watched) || event->type() != QEvent::MetaCall)
       return false;
     armed = false;
     held = true;

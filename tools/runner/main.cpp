@@ -1,62 +1,130 @@
 // quillmark-run: updates the modules of the bench folder it runs in, without a window.
 //
-//   quillmark-run [--debug FILE] [MODULE]...
+//   quillmark-run [--debug FILE] [--json] [MODULE]...
 //
 // Reads ZEBL.ini of the working directory as the window does and runs every module that has an AT
-// port, or the modules named (1 to 6), side by side. Shows a progress bar and the status line of
-// each module, then PASS or FAIL with the result code. Exits 0 only when every module passed;
-// 1 when any failed; 2 for bad arguments or no module to run; 3 when the tool is already open.
+// port, or the modules named (1 to 6), side by side. Shows a progress row per module (a
+// time-stamped line per event when standard output is not a terminal), then PASS or FAIL per
+// module. The exit codes are those of tools/runner/options.h.
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
+#include <cstring>
+#include <filesystem>
 #include <memory>
 #include <mutex>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
 #include "config/settings.h"
 #include "devices/bench_ports.h"
+#include "engine/file_image.h"
 #include "engine/module_slot.h"
 #include "engine/run_control.h"
 #include "engine/run_host.h"
+#include "platform/com_ports.h"
 #include "platform/debug_output.h"
 #include "platform/instance_lock.h"
+#include "tools/runner/bench_checks.h"
 #include "tools/runner/call_queue.h"
+#include "tools/runner/options.h"
 #include "tools/runner/terminal_view.h"
+#include "tools/runner/time_stamp.h"
 
 namespace {
 
 std::atomic<bool> interrupted{false};
+std::atomic<bool> resized{false};
 
 void on_interrupt(int) {
   interrupted = true;
 }
 
-int usage() {
-  std::fprintf(stderr, "usage: quillmark-run [--debug FILE] [MODULE]...   (MODULE: 1 to 6)\n");
-  return 2;
+void on_resize(int) {
+  resized = true;
+}
+
+int terminal_width() {
+  winsize size{};
+  if (::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
+  return 80;
+}
+
+int bad_input(const std::string& message) {
+  std::fprintf(stderr, "quillmark-run: %s\n", message.c_str());
+  return runner::kExitBadInput;
+}
+
+// The diagnostic channel, each line time-stamped, written to `out`.
+class DebugLog {
+ public:
+  explicit DebugLog(std::FILE* out, bool owned) : out_(out), owned_(owned) {}
+  ~DebugLog() {
+    if (!at_line_start_) std::fputc('\n', out_);
+    if (owned_) std::fclose(out_);
+  }
+  // Called with the sink's lock held.
+  void write(std::string_view text) {
+    for (char c : text) {
+      if (c == '\r') continue;
+      if (at_line_start_ && c != '\n')
+        std::fprintf(out_, "%s ", runner::local_time_stamp().c_str());
+      std::fputc(c, out_);
+      at_line_start_ = c == '\n';
+    }
+    std::fflush(out_);
+  }
+
+ private:
+  std::FILE* out_;
+  bool owned_;
+  bool at_line_start_ = true;
+};
+
+std::string iso(std::chrono::system_clock::time_point t) {
+  return t == std::chrono::system_clock::time_point{} ? std::string() : runner::local_time_stamp(t);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string debug_file;
-  std::vector<int> named;
-  for (int i = 1; i < argc; ++i) {
-    std::string arg = argv[i];
-    if (arg == "--debug" && i + 1 < argc) {
-      debug_file = argv[++i];
-    } else if (arg.size() == 1 && arg[0] >= '1' && arg[0] <= '6') {
-      named.push_back(arg[0] - '1');
-    } else {
-      return usage();
-    }
+  runner::Options options;
+  std::string error;
+  if (!runner::parse_options(argc, argv, &options, &error)) {
+    std::fprintf(stderr, "quillmark-run: %s\nTry 'quillmark-run --help'.\n", error.c_str());
+    return runner::kExitBadInput;
   }
+  if (options.help) {
+    std::fputs(runner::help_text().c_str(), stdout);
+    return runner::kExitPassed;
+  }
+  if (options.version) {
+    std::fputs(runner::version_text().c_str(), stdout);
+    return runner::kExitPassed;
+  }
+
+  // The diagnostic lines go to a file, or nowhere: they would break the display.
+  std::shared_ptr<DebugLog> debug;
+  if (options.debug_file == "-") {
+    debug = std::make_shared<DebugLog>(stderr, false);
+  } else if (!options.debug_file.empty()) {
+    std::FILE* file = std::fopen(options.debug_file.c_str(), "ae");
+    if (!file)
+      return bad_input("cannot open the debug file " + options.debug_file + ": " +
+                       std::strerror(errno));
+    debug = std::make_shared<DebugLog>(file, true);
+  }
+  if (debug)
+    platform::set_debug_sink([debug](std::string_view text) { debug->write(text); });
+  else
+    platform::set_debug_sink([](std::string_view) {});
 
   platform::InstanceLock::Refusal refusal;
   auto lock = platform::InstanceLock::acquire("ZEBL", {}, &refusal);
@@ -66,88 +134,153 @@ int main(int argc, char** argv) {
                    static_cast<int>(refusal.holder));
     else
       std::fprintf(stderr, "Tool has been opened!\n");
-    return 3;
+    return runner::kExitAlreadyOpen;
   }
   if (!lock) {
     std::fprintf(stderr, "quillmark-run: cannot take the single-instance lock: %s\n",
                  refusal.reason.c_str());
-    return 2;
+    return runner::kExitBadInput;
   }
 
-  // The diagnostic lines go to a file, or nowhere: they would break the display.
-  std::shared_ptr<std::ofstream> debug;
-  if (debug_file.empty()) {
-    platform::set_debug_sink([](std::string_view) {});
-  } else if (debug_file != "-") {  // "-" keeps standard error
-    debug = std::make_shared<std::ofstream>(debug_file, std::ios::app | std::ios::binary);
-    platform::set_debug_sink([debug](std::string_view text) {
-      debug->write(text.data(), static_cast<std::streamsize>(text.size()));
-      debug->flush();
-    });
-  }
-
+  // Bad input is told before any module starts, with the path and the reason.
+  char cwd[4096];
+  const std::string settings =
+      config::settings_path_in(::getcwd(cwd, sizeof cwd) ? std::string(cwd) : std::string());
+  if (!runner::check_settings_file(settings, &error)) return bad_input(error);
   config::LoadFilePath();
   config::load_settings();
   auto& slots = engine::slots();
   std::vector<int> modules;
   for (int k = 0; k < engine::kModuleCount; ++k) {
-    bool wanted = named.empty() ? slots[k].atPort != 0
-                                : std::find(named.begin(), named.end(), k) != named.end();
+    bool wanted =
+        options.modules.empty()
+            ? slots[k].atPort != 0
+            : std::find(options.modules.begin(), options.modules.end(), k) != options.modules.end();
     if (wanted) modules.push_back(k);
   }
-  for (int k : modules) {
-    if (slots[k].atPort == 0) {
-      std::fprintf(stderr, "Module%d has no AT port in ZEBL.ini\n", k + 1);
-      return 2;
-    }
-  }
-  if (modules.empty()) {
-    std::fprintf(stderr, "No module has an AT port in ZEBL.ini.\n");
-    return 2;
-  }
+  for (int k : modules)
+    if (slots[k].atPort == 0)
+      return bad_input(settings + ": Module" + std::to_string(k + 1) +
+                       " has no AT port (set its COM number in the window, or as number= in "
+                       "its ATPort section)");
+  if (modules.empty())
+    return bad_input(settings +
+                     ": no module has an AT port (set the COM numbers in the window, or as "
+                     "number= in the ATPort sections)");
+  const std::string update_file = slots[modules.front()].filePath;
+  if (!runner::check_update_file(update_file, &error)) return bad_input(error);
+  std::error_code size_error;
+  const auto update_size = std::filesystem::file_size(update_file, size_error);
+
   // The ports of a new bench get their links, and a stale link is never opened.
   devices::prepare_bench_ports();
-  std::printf("Update file: %s\n", slots[modules.front()].filePath.c_str());
-  std::fflush(stdout);
+  const bool live = !options.json && ::isatty(STDOUT_FILENO) == 1;
+  if (!options.json) {
+    std::printf("Update file: %s\n", update_file.c_str());
+    std::fflush(stdout);
+  }
 
+  std::vector<runner::TerminalView::Module> shown;
+  for (int k : modules) shown.push_back({k, slots[k].atPort, slots[k].sleepTime});
   runner::CallQueue loop;
-  runner::TerminalView view(modules, stdout, ::isatty(STDOUT_FILENO) == 1);
+  runner::TerminalView view(
+      shown, options.json ? nullptr : stdout,
+      live ? runner::TerminalView::Mode::live : runner::TerminalView::Mode::lines,
+      live ? terminal_width() : 80);
   engine::RunHost host(view, [&loop](std::function<void()> call) { loop.post(std::move(call)); });
 
   struct sigaction action {};
   action.sa_handler = on_interrupt;
   sigaction(SIGINT, &action, nullptr);
   sigaction(SIGTERM, &action, nullptr);
+  struct sigaction resize {};
+  resize.sa_handler = on_resize;
+  sigaction(SIGWINCH, &resize, nullptr);
 
   std::vector<bool> started(engine::kModuleCount, false);
+  std::vector<std::string> open_failure(engine::kModuleCount);
   for (int k : modules) {
+    view.started(k);
     started[k] = engine::start_module(slots[k]) == engine::StartOutcome::started;
-    if (!started[k]) view.send_message(engine::WM_SLOT_FINISHED + static_cast<uint32_t>(k), 0, 100);
+    if (!started[k]) {
+      open_failure[k] = runner::port_open_failure(static_cast<unsigned>(slots[k].atPort));
+      if (!open_failure[k].empty())
+        view.note("Module" + std::to_string(k + 1) + ": " + open_failure[k]);
+      view.send_message(engine::WM_SLOT_FINISHED + static_cast<uint32_t>(k), 0, 100);
+    }
   }
 
   bool stopping = false;
   while (!view.all_finished()) {
     loop.run_for(std::chrono::milliseconds(100));
     if (interrupted && !stopping) {
-      stopping = true;  // as PAUSE: each run ends at its next check
+      stopping = true;  // as PAUSE: each run ends at its next check, a settling wait at once
+      view.note("Interrupted: stopping the modules...");
       for (int k : modules) engine::request_stop(slots[k]);
     }
+    if (resized.exchange(false) && live) view.set_width(terminal_width());
     view.draw();
   }
   view.draw();
   host.shut_down();
 
   bool all_passed = true;
+  nlohmann::json report = {{"modules", nlohmann::json::array()}};
+  int passed_count = 0;
   for (int k : modules) {
-    bool passed = started[k] && view.result_ok(k) == 1 && slots[k].exitCode == engine::DL_OK;
+    const engine::ModuleSlot& slot = slots[k];
+    bool passed = started[k] && view.result_ok(k) == 1 && slot.exitCode == engine::DL_OK;
     all_passed = all_passed && passed;
-    if (passed)
-      std::printf("Module%d COM%d PASS\n", k + 1, slots[k].atPort);
-    else if (!started[k])
-      std::printf("Module%d COM%d FAIL (the port could not be opened)\n", k + 1, slots[k].atPort);
-    else
-      std::printf("Module%d COM%d FAIL (errcode %d)\n", k + 1, slots[k].atPort,
-                  slots[k].exitCode.load());
+    passed_count += passed ? 1 : 0;
+    std::string cause;
+    if (!passed) {
+      cause = !started[k] ? (open_failure[k].empty() ? "OpenATPort Failed!"
+                                                     : "OpenATPort Failed! " + open_failure[k])
+                          : view.cause(k);
+      if (cause.empty()) cause = "download error!";
+      // A port that has gone since the module started: its device was unplugged or lost.
+      if (started[k] && !platform::resolve_com_port(static_cast<unsigned>(slot.atPort)))
+        cause += " (device gone: COM" + std::to_string(slot.atPort) + " is no longer present)";
+      if (started[k] && view.transfer_begun(k))
+        cause +=
+            "; the module may hold a partial " + engine::module_file_name(update_file, nullptr);
+    }
+    const int code = started[k] ? slot.exitCode.load() : -1;
+    if (!options.json) {
+      if (passed)
+        std::printf("Module%d COM%d PASS\n", k + 1, slot.atPort);
+      else if (!started[k])
+        std::printf("Module%d COM%d FAIL: %s\n", k + 1, slot.atPort, cause.c_str());
+      else
+        std::printf("Module%d COM%d FAIL (errcode %d): %s\n", k + 1, slot.atPort, code,
+                    cause.c_str());
+    }
+    auto device = platform::resolve_com_port(static_cast<unsigned>(slot.atPort));
+    auto start = view.start_time(k), end = view.end_time(k);
+    report["modules"].push_back({
+        {"module", k + 1},
+        {"com", slot.atPort},
+        {"device", device ? nlohmann::json(*device) : nlohmann::json(nullptr)},
+        {"file", update_file},
+        {"size", update_size},
+        {"result", passed ? "PASS" : "FAIL"},
+        {"errcode", started[k] ? nlohmann::json(code) : nlohmann::json(nullptr)},
+        {"cause", passed ? nlohmann::json(nullptr) : nlohmann::json(cause)},
+        {"start", iso(start)},
+        {"end", iso(end)},
+        {"duration_s", std::chrono::duration<double>(end - start).count()},
+    });
   }
-  return all_passed ? 0 : 1;
+  const int exit_code = interrupted  ? runner::kExitInterrupted
+                        : all_passed ? runner::kExitPassed
+                                     : runner::kExitFailed;
+  if (options.json) {
+    report["totals"] = {{"modules", modules.size()},
+                        {"passed", passed_count},
+                        {"failed", static_cast<int>(modules.size()) - passed_count},
+                        {"interrupted", interrupted.load()},
+                        {"exit_code", exit_code}};
+    std::printf("%s\n", report.dump(2).c_str());
+  }
+  return exit_code;
 }

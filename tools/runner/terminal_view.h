@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -9,38 +10,73 @@
 
 namespace runner {
 
-// The runner's window: one progress bar and status line per module, drawn in the terminal. On a
-// terminal the lines are redrawn in place; elsewhere (a pipe, a log file) each status line is
-// printed once as it arrives.
+// The runner's window: one row per module. On a terminal the rows (progress bar, percentage,
+// result, elapsed time, status line) are redrawn in place, each fitted to the terminal's width.
+// Elsewhere (a pipe, a log file) each event is printed once as a time-stamped line: every status
+// change, and the progress at every tenth. Without an output nothing is printed.
 class TerminalView final : public engine::MainWindow {
  public:
-  TerminalView(std::vector<int> modules, std::FILE* out, bool live);
+  enum class Mode { live, lines, silent };
+  using Clock = std::chrono::steady_clock;
+
+  struct Module {
+    int index = -1;
+    int com = 0;
+    int settle_ms = 0;  // the settling wait of the run
+  };
+
+  TerminalView(std::vector<Module> modules, std::FILE* out, Mode mode, int width = 80);
 
   void send_message(uint32_t msg, uintptr_t wParam, intptr_t lParam) override;
 
-  // Redraws the lines when something changed since the last drawing.
+  // The module's run begins now (its elapsed time counts from here).
+  void started(int index);
+  // The terminal is `width` columns wide now; the rows are redrawn to fit.
+  void set_width(int width);
+  // A line printed above the rows (on a terminal) or as an event line.
+  void note(const std::string& text);
+  // Redraws the rows when something changed since the last drawing, or a second has passed.
   void draw();
+
   bool all_finished() const;
   int result_ok(int index) const { return find(index) ? find(index)->ok : -1; }
+  // The first status text that told of a failure; empty when there was none.
+  std::string cause(int index) const { return find(index) ? find(index)->cause : std::string(); }
+  // Whether the module had begun to receive the file's data.
+  bool transfer_begun(int index) const { return find(index) && find(index)->transfer_begun; }
+  std::chrono::system_clock::time_point start_time(int index) const;
+  std::chrono::system_clock::time_point end_time(int index) const;
 
  private:
   struct Row {
-    int index = -1;
+    Module module;
     int percent = 0;
+    int64_t done = 0, total = 0;
+    int reported_tenth = 0;  // the last tenth printed as an event line
     std::string status;
+    std::string cause;
     int ok = -1;  // -1 until the result arrives
     bool finished = false;
+    bool transfer_begun = false;
+    bool settling = false;
+    Clock::time_point start{}, end{}, phase_start{};
+    std::chrono::system_clock::time_point wall_start{}, wall_end{};
   };
   // The row of module `index`, or null when that module is not shown.
   Row* find(int index);
   const Row* find(int index) const;
-  std::string line(const Row& r) const;
+  std::string line(const Row& r, Clock::time_point now) const;
+  std::string rate_text(const Row& r, Clock::time_point now, bool with_time_left) const;
+  void event(const Row& r, const std::string& text);
 
   std::vector<Row> rows_;
   std::FILE* out_;
-  bool live_;
+  Mode mode_;
+  int width_;
   bool dirty_ = true;
   bool drawn_ = false;
+  bool width_changed_ = false;
+  Clock::time_point last_draw_{};
 };
 
 }  // namespace runner

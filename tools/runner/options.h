@@ -1,0 +1,34 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace runner {
+
+// Exit codes of quillmark-run.
+constexpr int kExitPassed = 0;       // every module passed
+constexpr int kExitFailed = 1;       // a module failed
+constexpr int kExitBadInput = 2;     // bad arguments, settings, update file or debug file
+constexpr int kExitAlreadyOpen = 3;  // another instance holds the bench
+constexpr int kExitInterrupted = 130;
+
+// The command line, read as GNU programs read theirs.
+struct Options {
+  bool help = false;
+  bool version = false;
+  bool json = false;
+  std::string debug_file;    // empty: no diagnostic output; "-": standard error
+  std::vector<int> modules;  // slot indices 0..5 named on the command line, in order
+};
+
+// Reads the arguments. False, with the message (without "quillmark-run: ") in `error`, for an
+// argument the runner does not take.
+bool parse_options(int argc, const char* const* argv, Options* options, std::string* error);
+
+// The text of --help.
+std::string help_text();
+
+// "quillmark-run <version>".
+std::string version_text();
+
+}  // namespace runner

@@ -45,14 +45,28 @@ class PortHandle {
     std::lock_guard lock(mutex_);
     port_ = std::move(port);
   }
+  // Takes the port out of the handle; why its device failed, if it did, is kept.
   std::shared_ptr<platform::SerialPort> take() {
     std::lock_guard lock(mutex_);
+    if (port_) {
+      if (std::string why = port_->failure(); !why.empty()) last_failure_ = std::move(why);
+    }
     return std::move(port_);
+  }
+  // Why the device of a port taken since the last clear failed ("device gone"), or empty.
+  std::string last_failure() const {
+    std::lock_guard lock(mutex_);
+    return last_failure_;
+  }
+  void clear_failure() {
+    std::lock_guard lock(mutex_);
+    last_failure_.clear();
   }
 
  private:
   mutable std::mutex mutex_;
   std::shared_ptr<platform::SerialPort> port_;
+  std::string last_failure_;
 };
 
 // The state of one module position. The flags shared between the window thread and the slot's

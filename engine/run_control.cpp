@@ -21,6 +21,7 @@ bool start_run(ModuleSlot& slot) {
   const int32_t upgraded = slot.upgraded.load();
   const int32_t busy = slot.busy.load();
   slot.stopRequest.clear();
+  slot.hAT.clear_failure();
   slot.runEnabled = 1;
   slot.upgraded = 0;
   slot.busy = 1;

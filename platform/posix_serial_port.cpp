@@ -94,6 +94,7 @@ long PosixSerialPort::read(void* buffer, size_t capacity) {
     if (n >= 0) return static_cast<long>(n);
     if (errno == EINTR) continue;
     if (errno == EAGAIN || errno == EWOULDBLOCK) return 0;
+    note_error(errno);
     return -1;
   }
 }
@@ -112,8 +113,19 @@ bool PosixSerialPort::wait_for(short events, int timeout_ms) {
     int64_t rest = timeout_ms - (clk.now_ms() - start);
     if (rest > 0) clk.sleep_ms(rest);
   }
-  if (fds[0].revents & (POLLERR | POLLHUP | POLLNVAL)) return false;  // the device is gone
+  if (fds[0].revents & (POLLERR | POLLHUP | POLLNVAL)) {  // the device is gone
+    gone_ = true;
+    return false;
+  }
   return !closed_.load();
+}
+
+void PosixSerialPort::note_error(int error) {
+  if (error == EIO || error == ENXIO || error == ENODEV) gone_ = true;
+}
+
+std::string PosixSerialPort::failure() const {
+  return gone_.load() ? "device gone" : std::string();
 }
 
 bool PosixSerialPort::write_all(const void* data, size_t length) {
@@ -133,7 +145,10 @@ bool PosixSerialPort::write_all(const void* data, size_t length) {
       last_progress = clk.now_ms();
       continue;
     }
-    if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) return false;
+    if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
+      note_error(errno);
+      return false;
+    }
     int64_t left = kStallLimitMs - (clk.now_ms() - last_progress);
     if (left <= 0) return false;
     if (!wait_for(POLLOUT, static_cast<int>(left))) return false;

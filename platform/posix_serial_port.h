@@ -27,6 +27,7 @@ class PosixSerialPort final : public SerialPort {
   bool write_all(const void* data, size_t length) override;
   void purge(PurgeSide side) override;
   void close() override;
+  std::string failure() const override;
   bool is_closed() const override { return closed_.load(); }
 
   int descriptor() const { return fd_; }
@@ -39,12 +40,15 @@ class PosixSerialPort final : public SerialPort {
   // Waits up to `timeout_ms` for `events` on the device; a wait that times out has taken its whole
   // time on platform::clock(). False when the port was closed meanwhile or the device failed.
   bool wait_for(short events, int timeout_ms);
+  // Notes a failed operation's errno: EIO, ENXIO and ENODEV mean the device is gone.
+  void note_error(int error);
   bool drain();
 
   const int fd_;
   const int wake_fd_;    // eventfd that close() signals
   std::mutex io_mutex_;  // orders each write against close(): nothing is written once closed
   std::atomic<bool> closed_{false};
+  std::atomic<bool> gone_{false};  // the device hung up or vanished
 };
 
 }  // namespace platform

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 
 namespace platform {
 
@@ -33,6 +34,10 @@ class SerialPort {
   // fail. Safe from any thread, also while another thread reads or writes.
   virtual void close() = 0;
   virtual bool is_closed() const = 0;
+
+  // Why an operation failed on the device itself, once it has: "device gone" when the device
+  // hung up or vanished (unplugged, its terminal closed). Empty otherwise. It changes no result.
+  virtual std::string failure() const { return {}; }
 };
 
 }  // namespace platform

@@ -1,5 +1,8 @@
 // The write time-out of a serial device runs on the clock in use.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <stdlib.h>
+#include <unistd.h>
 
 #include <string>
 
@@ -26,4 +29,23 @@ TEST(SerialWriteTest, AStalledWriteGivesUpAfterTheStallLimitOfTheClockInUse) {
   int64_t spent = clock.now_ms();
   EXPECT_GE(spent, platform::PosixSerialPort::kStallLimitMs);
   EXPECT_EQ(spent % platform::PosixSerialPort::kStallLimitMs, 0);
+}
+
+// A device that hangs up (its terminal closed, a module pulled out) is told apart from any other
+// failure, while the operations give what they always gave.
+TEST(SerialWriteTest, AHungUpDeviceIsNotedAsGone) {
+  int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+  ASSERT_GE(master, 0);
+  ASSERT_EQ(::grantpt(master), 0);
+  ASSERT_EQ(::unlockpt(master), 0);
+  auto port = platform::PosixSerialPort::open(::ptsname(master));
+  ASSERT_TRUE(port);
+  ASSERT_TRUE(port->configure());
+  char buffer[16];
+  EXPECT_EQ(port->read(buffer, sizeof buffer), 0);
+  EXPECT_EQ(port->failure(), "");
+
+  ::close(master);
+  EXPECT_FALSE(port->write_all("AT\r\n", 4));
+  EXPECT_EQ(port->failure(), "device gone");
 }

@@ -238,9 +238,9 @@ int main(int argc, char** argv) {
                                                      : "OpenATPort Failed! " + open_failure[k])
                           : view.cause(k);
       if (cause.empty()) cause = "download error!";
-      // A port that has gone since the module started: its device was unplugged or lost.
-      if (started[k] && !platform::resolve_com_port(static_cast<unsigned>(slot.atPort)))
-        cause += " (device gone: COM" + std::to_string(slot.atPort) + " is no longer present)";
+      // The serial layer noted that the port's device hung up or vanished during the run.
+      if (started[k] && !slot.hAT.last_failure().empty())
+        cause += " (" + slot.hAT.last_failure() + ": COM" + std::to_string(slot.atPort) + ")";
       if (started[k] && view.transfer_begun(k))
         cause +=
             "; the module may hold a partial " + engine::module_file_name(update_file, nullptr);

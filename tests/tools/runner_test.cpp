@@ -47,13 +47,7 @@ TerminalRun spawn_on_terminal(const std::vector<std::string>& argv, const fs::pa
     ::dup2(slave, STDOUT_FILENO);
     ::dup2(slave, STDERR_FILENO);
     ::close(master);
-    if (::chdir(dir.c_str()) != 0) ::_exit(126);
-    ::setenv("XDG_RUNTIME_DIR", runtime_dir.c_str(), 1);
-    std::vector<char*> args;
-    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    ::execv(args[0], args.data());
-    ::_exit(127);
+    testing_support::exec_in(argv, dir, runtime_dir);
   }
   ::close(slave);
   return {pid, master};
@@ -71,30 +65,8 @@ std::vector<std::string> visible_rows(const std::string& raw) {
   return rows;
 }
 
-class RunnerTest : public ::testing::Test {
+class RunnerTest : public testing_support::ToolBench {
  protected:
-  // A bench of `modules` modules COM1.. and an update file of `size` bytes.
-  void write_bench(int modules, int sleep_ms = 0, size_t size = 1500) {
-    std::ofstream ini(bench.path() / "ZEBL.ini");
-    ini << "[FilePath]\nPath=" << (bench.path() / "update.bin").string()
-        << "\nSleepTime=" << sleep_ms << "\n";
-    const char* ordinals[] = {"First", "Second", "Third", "Fourth", "Fifth", "Sixth"};
-    for (int k = 0; k < modules; ++k)
-      ini << "[ATPort_" << ordinals[k] << "]\nnumber=" << k + 1 << "\n";
-    std::ofstream(bench.path() / "update.bin", std::ios::binary) << std::string(size, 'Q');
-  }
-  Process start_simulator(const std::vector<std::string>& extra) {
-    std::vector<std::string> argv = {QUILL_SIMULATOR, "--store", "store"};
-    argv.insert(argv.end(), extra.begin(), extra.end());
-    Process sim = spawn(argv, bench.path(), runtime.str());
-    wait_ready(sim.output);
-    return sim;
-  }
-  void stop(Process& p) {
-    ::kill(p.pid, SIGTERM);
-    EXPECT_EQ(wait_exit(p.pid), 0);
-    ::close(p.output);
-  }
   // Runs the runner to its end: its exit code, and its output (standard error too when asked).
   int run(const std::vector<std::string>& args, std::string* out, bool with_errors = true) {
     std::vector<std::string> argv = {QUILL_RUNNER};
@@ -103,9 +75,6 @@ class RunnerTest : public ::testing::Test {
     *out = read_all(p.output);
     return wait_exit(p.pid);
   }
-
-  TempDir bench;
-  TempDir runtime;
 };
 
 }  // namespace
@@ -152,11 +121,11 @@ TEST_F(RunnerTest, BadInputIsToldWithItsPathBeforeAnyModuleStarts) {
   fs::create_directory(ini);
   expect_refused({}, ini + ": is a folder, not the settings file");
   fs::remove(ini);
-  write_bench(0);
+  write_settings(0);
   expect_refused({}, ini +
                          ": no module has an AT port (set the COM numbers in the window, or as "
                          "number= in the ATPort sections)");
-  write_bench(1);
+  write_settings(1);
   expect_refused({"2"}, ini +
                             ": Module2 has no AT port (set its COM number in the window, or as "
                             "number= in its ATPort section)");
@@ -168,14 +137,14 @@ TEST_F(RunnerTest, BadInputIsToldWithItsPathBeforeAnyModuleStarts) {
   fs::create_directory(update);
   expect_refused({}, update + ": is a folder, not an update file");
   fs::remove(update);
-  write_bench(1);
+  write_settings(1);
   expect_refused({"--debug", (bench.path() / "none" / "debug.log").string()},
                  "cannot open the debug file " + (bench.path() / "none" / "debug.log").string() +
                      ": No such file or directory");
 }
 
 TEST_F(RunnerTest, InAPipeEachEventIsOneStampedLineAsItHappensAndCtrlCStopsASettlingWait) {
-  write_bench(2, 600000);  // the settling wait is ten minutes: only a stop ends it
+  write_settings(2, 600000);  // the settling wait is ten minutes: only a stop ends it
   Process sim = start_simulator({"--count", "2"});
   Process run = spawn({QUILL_RUNNER}, bench.path(), runtime.str());
   std::string out;
@@ -196,7 +165,7 @@ TEST_F(RunnerTest, InAPipeEachEventIsOneStampedLineAsItHappensAndCtrlCStopsASett
       << out;
 
   // A whole run: every event line carries the time and the module; the progress comes in tenths.
-  write_bench(1, 0, 6000);
+  write_settings(1, 0, 6000);
   EXPECT_EQ(this->run({"1"}, &out), 0) << out;
   std::istringstream lines(out);
   std::vector<std::string> events;
@@ -219,7 +188,7 @@ TEST_F(RunnerTest, InAPipeEachEventIsOneStampedLineAsItHappensAndCtrlCStopsASett
 }
 
 TEST_F(RunnerTest, OnATerminalRowsFitItsWidthAndAPassedModuleShowsItsWholeFile) {
-  write_bench(2);
+  write_settings(2);
   Process sim = start_simulator({"--count", "2", "--fault", "COM2:count-offset=1"});
   TerminalRun term = spawn_on_terminal({QUILL_RUNNER}, bench.path(), runtime.str(), 80);
   std::string raw = read_all(term.master);  // up to the runner's end (EIO)
@@ -244,7 +213,7 @@ TEST_F(RunnerTest, OnATerminalRowsFitItsWidthAndAPassedModuleShowsItsWholeFile) 
 
   // A narrower terminal during a settling wait: the rows are drawn anew to the new width, with
   // the settling wait counting down.
-  write_bench(2, 600000);
+  write_settings(2, 600000);
   term = spawn_on_terminal({QUILL_RUNNER}, bench.path(), runtime.str(), 80);
   std::string seen = read_until(term.master, "s left");
   winsize narrow{};
@@ -270,7 +239,7 @@ TEST_F(RunnerTest, OnATerminalRowsFitItsWidthAndAPassedModuleShowsItsWholeFile) 
 }
 
 TEST_F(RunnerTest, JsonReportIsAllOfStandardOutputAndDebugLinesAreStamped) {
-  write_bench(2);
+  write_settings(2);
   {
     std::ofstream ini(bench.path() / "ZEBL.ini", std::ios::app);
     ini << "[ATPort_Third]\nnumber=9\n";  // no such port on this bench
@@ -318,7 +287,7 @@ TEST_F(RunnerTest, JsonReportIsAllOfStandardOutputAndDebugLinesAreStamped) {
 }
 
 TEST_F(RunnerTest, APortThatCannotBeOpenedOrGoesAwayIsExplained) {
-  write_bench(2, 0, 20000);
+  write_settings(2, 0, 20000);
   Process sim = start_simulator({"--count", "2"});
   // COM2 is held by another program.
   std::string com2 = fs::canonical(bench.path() / "ports" / "COM2").string();

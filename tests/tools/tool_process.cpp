@@ -1,10 +1,24 @@
 #include "tests/tools/tool_process.h"
 
+#include <signal.h>
 #include <stdlib.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <fstream>
+
 namespace testing_support {
+
+void exec_in(const std::vector<std::string>& argv, const std::filesystem::path& dir,
+             const std::string& runtime_dir) {
+  if (::chdir(dir.c_str()) != 0) ::_exit(126);
+  ::setenv("XDG_RUNTIME_DIR", runtime_dir.c_str(), 1);
+  std::vector<char*> args;
+  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  ::execv(args[0], args.data());
+  ::_exit(127);
+}
 
 Process spawn(const std::vector<std::string>& argv, const std::filesystem::path& dir,
               const std::string& runtime_dir, bool with_errors) {
@@ -15,13 +29,7 @@ Process spawn(const std::vector<std::string>& argv, const std::filesystem::path&
     ::dup2(fds[1], STDOUT_FILENO);
     if (with_errors) ::dup2(fds[1], STDERR_FILENO);
     ::close(fds[0]);
-    if (::chdir(dir.c_str()) != 0) ::_exit(126);
-    ::setenv("XDG_RUNTIME_DIR", runtime_dir.c_str(), 1);
-    std::vector<char*> args;
-    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    ::execv(args[0], args.data());
-    ::_exit(127);
+    exec_in(argv, dir, runtime_dir);
   }
   ::close(fds[1]);
   return {pid, fds[0]};
@@ -50,6 +58,30 @@ std::string read_until(int fd, const std::string& text) {
 
 std::string wait_ready(int fd) {
   return read_until(fd, "ready\n");
+}
+
+void ToolBench::write_settings(int modules, int sleep_ms, size_t size) {
+  std::ofstream ini(bench.path() / "ZEBL.ini");
+  ini << "[FilePath]\nPath=" << (bench.path() / "update.bin").string() << "\nSleepTime=" << sleep_ms
+      << "\n";
+  const char* ordinals[] = {"First", "Second", "Third", "Fourth", "Fifth", "Sixth"};
+  for (int k = 0; k < modules; ++k)
+    ini << "[ATPort_" << ordinals[k] << "]\nnumber=" << k + 1 << "\n";
+  std::ofstream(bench.path() / "update.bin", std::ios::binary) << std::string(size, 'Q');
+}
+
+Process ToolBench::start_simulator(const std::vector<std::string>& extra) {
+  std::vector<std::string> argv = {QUILL_SIMULATOR, "--store", "store"};
+  argv.insert(argv.end(), extra.begin(), extra.end());
+  Process sim = spawn(argv, bench.path(), runtime.str());
+  wait_ready(sim.output);
+  return sim;
+}
+
+void ToolBench::stop(Process& p) {
+  ::kill(p.pid, SIGTERM);
+  EXPECT_EQ(wait_exit(p.pid), 0);
+  ::close(p.output);
 }
 
 }  // namespace testing_support

@@ -44,32 +44,7 @@ long cpu_ticks(pid_t pid) {
   return utime + stime;
 }
 
-class ToolsTest : public ::testing::Test {
- protected:
-  void write_settings(int modules) {
-    std::ofstream ini(bench.path() / "ZEBL.ini");
-    ini << "[FilePath]\nPath=" << (bench.path() / "update.bin").string() << "\nSleepTime=0\n";
-    const char* ordinals[] = {"First", "Second", "Third", "Fourth", "Fifth", "Sixth"};
-    for (int k = 0; k < modules; ++k)
-      ini << "[ATPort_" << ordinals[k] << "]\nnumber=" << k + 1 << "\n";
-    std::ofstream(bench.path() / "update.bin", std::ios::binary) << std::string(1500, 'Q');
-  }
-  Process start_simulator(const std::vector<std::string>& extra = {}) {
-    std::vector<std::string> argv = {QUILL_SIMULATOR, "--store", "store"};
-    argv.insert(argv.end(), extra.begin(), extra.end());
-    Process sim = spawn(argv, bench.path(), runtime.str());
-    wait_ready(sim.output);
-    return sim;
-  }
-  void stop(Process& p) {
-    ::kill(p.pid, SIGTERM);
-    EXPECT_EQ(wait_exit(p.pid), 0);
-    ::close(p.output);
-  }
-
-  testing_support::TempDir bench;
-  testing_support::TempDir runtime;
-};
+class ToolsTest : public testing_support::ToolBench {};
 
 }  // namespace
 

@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/run_figures.h"
 #include "engine/download_sequence.h"
 #include "engine/notifications.h"
 #include "engine/run_control.h"
@@ -29,21 +30,11 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using bench::cpu_seconds;
+using bench::floor_ms;
+using bench::peak_rss_kib;
 
-// The floor of one successful run with a settling time of 0.
-int64_t floor_ms(int64_t size) {
-  const int64_t exchange = 20 + 300;  // a command with the full reply wait, answered at once
-  int64_t ms = (20 + 50) + exchange;  // AT, ATE0
-  ms += exchange;                     // AT+CFSINIT
-  for (int64_t left = size; left > 0; left -= engine::kPacketSize) {
-    int64_t packet = std::min<int64_t>(left, engine::kPacketSize);
-    int64_t pieces = (packet + engine::kPieceSize - 1) / engine::kPieceSize;
-    ms += (20 + 50) + 200 + pieces * 120;  // AT+CFSWFILE, the prompt's pause, the pieces
-  }
-  ms += 4 * exchange;  // byte count query, AT+CFSTERM, AT+CBAINIT, AT+CBAPPS
-  return ms;
-}
+using Clock = std::chrono::steady_clock;
 
 class FinishClock final : public engine::MainWindow {
  public:
@@ -56,21 +47,6 @@ class FinishClock final : public engine::MainWindow {
   std::mutex mutex_;
   std::array<Clock::time_point, 6> finished{};
 };
-
-long peak_rss_kib() {
-  std::ifstream status("/proc/self/status");
-  std::string line;
-  while (std::getline(status, line))
-    if (line.rfind("VmHWM:", 0) == 0) return std::strtol(line.c_str() + 6, nullptr, 10);
-  return -1;
-}
-
-double cpu_seconds() {
-  rusage usage{};
-  getrusage(RUSAGE_SELF, &usage);
-  return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-         static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
 
 // Starts the simulator with `modules` modules in `bench`; gives its process id once it is ready.
 pid_t start_simulator(const std::filesystem::path& bench, int modules) {

@@ -29,6 +29,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/run_figures.h"
 #include "engine/download_sequence.h"
 #include "engine/module_slot.h"
 #include "engine/notifications.h"
@@ -39,23 +40,12 @@
 
 namespace {
 
+using bench::cpu_seconds;
+using bench::floor_ms;
+using bench::peak_rss_kib;
+
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
-
-// The floor of one successful run with a settling time of 0, as bench_download computes it: every
-// wait the protocol mandates, plus one 50 ms poll interval for each AT and AT+CFSWFILE exchange.
-int64_t floor_ms(int64_t size) {
-  const int64_t exchange = 20 + 300;
-  int64_t ms = (20 + 50) + exchange;  // AT, ATE0
-  ms += exchange;                     // AT+CFSINIT
-  for (int64_t left = size; left > 0; left -= engine::kPacketSize) {
-    int64_t packet = std::min<int64_t>(left, engine::kPacketSize);
-    int64_t pieces = (packet + engine::kPieceSize - 1) / engine::kPieceSize;
-    ms += (20 + 50) + 200 + pieces * 120;
-  }
-  ms += 4 * exchange;  // byte count query, AT+CFSTERM, AT+CBAINIT, AT+CBAPPS
-  return ms;
-}
 
 int64_t monotonic_ns() {
   timespec now{};
@@ -68,21 +58,6 @@ double percentile(std::vector<double> values, double p) {
   std::sort(values.begin(), values.end());
   const auto i = static_cast<size_t>(p * static_cast<double>(values.size() - 1) + 0.5);
   return values[std::min(i, values.size() - 1)];
-}
-
-double cpu_seconds() {
-  rusage usage{};
-  getrusage(RUSAGE_SELF, &usage);
-  return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-         static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
-long peak_rss_kib() {
-  std::ifstream status("/proc/self/status");
-  std::string line;
-  while (std::getline(status, line))
-    if (line.rfind("VmHWM:", 0) == 0) return std::strtol(line.c_str() + 6, nullptr, 10);
-  return -1;
 }
 
 // ---- the dialog's process ----------------------------------------------------------------------

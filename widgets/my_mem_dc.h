@@ -1,14 +1,16 @@
 #pragma once
 
+#include <QImage>
 #include <QPainter>
-#include <QPixmap>
 #include <QRect>
 
 namespace widgets {
 
 // An off-screen drawing context. It covers the target's clip box (the whole device when the target
 // does not clip) and is drawn in the target's coordinates; when it is destroyed the picture is
-// copied to the target in one plain copy, so that nothing is ever seen half drawn.
+// copied to the target in one plain copy, so that nothing is ever seen half drawn. The pictures are
+// kept per thread by size and reused: a progress bar repaints on every percent, and a new picture
+// with its raster engine for each paint is most of the cost of a paint.
 class CMyMemDC : public QPainter {
  public:
   explicit CMyMemDC(QPainter& target);
@@ -21,7 +23,7 @@ class CMyMemDC : public QPainter {
   QRect area() const { return area_; }
 
  private:
-  QPixmap bitmap_;
+  QImage bitmap_;
   QPainter* target_;
   QRect area_;
 };

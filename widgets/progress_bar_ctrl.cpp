@@ -15,13 +15,10 @@ namespace {
 // The bars' texts, each drawn once in one colour on a transparent picture of the client size and
 // then only copied: laying out and rasterising a text is most of a paint's cost, and the six bars
 // of a run show the same percentages one after another. Used on the window thread only.
-const QImage& text_picture(const QString& text, const QFont& font, const QColor& colour, QSize size,
-                           qreal ratio) {
+const QImage& text_picture(const QString& text, const QString& style_key, const QFont& font,
+                           const QColor& colour, QSize size, qreal ratio) {
   static QHash<QString, QImage> pictures;
-  const QString key = text + QLatin1Char('\n') + font.key() + QLatin1Char('\n') +
-                      QString::number(colour.rgba()) + QLatin1Char('\n') +
-                      QString::number(size.width()) + QLatin1Char('x') +
-                      QString::number(size.height()) + QLatin1Char('@') + QString::number(ratio);
+  const QString key = text + QLatin1Char('\n') + style_key + QString::number(colour.rgba());
   auto found = pictures.constFind(key);
   if (found != pictures.constEnd()) return *found;
   if (pictures.size() >= 512) pictures.clear();  // fonts, colours or sizes changed many times
@@ -115,17 +112,31 @@ void CProgressBarCtrl::paintEvent(QPaintEvent* event) {
   if (show_text_ && !client.isEmpty()) {
     const QString text = shown_text();
     dc.setClipRect(filled);
+    const qreal ratio = devicePixelRatioF();
+    if (picture_key_.isEmpty() || picture_key_ratio_ != ratio) {
+      picture_key_ratio_ = ratio;
+      // Formatting the font as text is the costly part of a key: done once per font and size.
+      picture_key_ = font().key() + QLatin1Char('\n') + QString::number(client.width()) +
+                     QLatin1Char('x') + QString::number(client.height()) + QLatin1Char('@') +
+                     QString::number(ratio) + QLatin1Char('\n');
+    }
     dc.drawImage(client.topLeft(),
-                 text_picture(text, font(), text_over_bar_, client.size(), devicePixelRatioF()));
+                 text_picture(text, picture_key_, font(), text_over_bar_, client.size(), ratio));
     dc.setClipRect(empty);
-    dc.drawImage(client.topLeft(), text_picture(text, font(), text_over_background_, client.size(),
-                                                devicePixelRatioF()));
+    dc.drawImage(client.topLeft(), text_picture(text, picture_key_, font(), text_over_background_,
+                                                client.size(), ratio));
   }
 }
 
 void CProgressBarCtrl::resizeEvent(QResizeEvent* event) {
   QFrame::resizeEvent(event);
   bar_width_ = -1;
+  picture_key_.clear();
+}
+
+void CProgressBarCtrl::changeEvent(QEvent* event) {
+  QFrame::changeEvent(event);
+  if (event->type() == QEvent::FontChange) picture_key_.clear();
 }
 
 }  // namespace widgets

@@ -35,6 +35,7 @@ class CProgressBarCtrl : public QFrame {
  protected:
   void paintEvent(QPaintEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
+  void changeEvent(QEvent* event) override;
 
  private:
   int filled_width(int client_width) const;
@@ -50,6 +51,8 @@ class CProgressBarCtrl : public QFrame {
   QColor background_colour_;
   QColor text_over_background_;
   QColor text_over_bar_;
+  QString picture_key_;  // font, client size and pixel ratio of the text pictures; empty: stale
+  qreal picture_key_ratio_ = 0;
 };
 
 }  // namespace widgets

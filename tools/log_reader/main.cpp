@@ -1,0 +1,146 @@
+// quillmark-log: prints the AT traffic logs AtLog_<n>.ini of a bench folder readably, one line per
+// block sent to or received from a module.
+//
+//   quillmark-log [--dir BENCH] [--module N] [--tail K] [--raw]
+//
+// Exit status: 0 the logs were printed, 1 no log found or a log that cannot be read, 2 bad
+// arguments.
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <iostream>
+#include <optional>
+#include <string>
+
+#include "tools/log_reader/log_view.h"
+
+#ifndef QUILL_VERSION
+#error "QUILL_VERSION comes from the project version of CMakeLists.txt"
+#endif
+
+namespace {
+
+const char* const kUsage =
+    "Usage: quillmark-log [--dir BENCH] [--module N] [--tail K] [--raw]\n"
+    "Prints the AT traffic logs AtLog_1.ini to AtLog_6.ini of a bench folder, one line per\n"
+    "block sent to or received from a module: its date and time stamps, \"sent\" or\n"
+    "\"received\", and its text.\n"
+    "\n"
+    "Options:\n"
+    "      --dir BENCH   the bench folder (default: the working directory)\n"
+    "      --module N    only the log of module N, 1 to 6 (default: every log there is,\n"
+    "                    each under a heading)\n"
+    "      --tail K      only the last K records of each log\n"
+    "      --raw         every block in full, without data summaries\n"
+    "  -h, --help        show this help and exit\n"
+    "      --version     show the version and exit\n"
+    "\n"
+    "Control characters are shown as \\r, \\n, \\t, \\0 or \\xHH, a backslash as \\\\. The pieces\n"
+    "of the update file written after the module's DOWNLOAD prompt, and blocks that are mostly\n"
+    "binary, are summarised; consecutive ones share a line: \"data, 10 blocks, 10240 bytes\".\n"
+    "\n"
+    "Exit status: 0 printed, 1 no log found or a log that cannot be read, 2 bad arguments.\n";
+
+struct Options {
+  std::string dir;
+  std::optional<int> module;
+  log_reader::ViewOptions view;
+  bool help = false;
+  bool version = false;
+};
+
+int bad_usage(const std::string& why) {
+  std::fprintf(stderr, "quillmark-log: %s\n%s", why.c_str(), kUsage);
+  return 2;
+}
+
+bool all_digits(const std::string& s) {
+  return !s.empty() && s.find_first_not_of("0123456789") == std::string::npos;
+}
+
+// Parses the arguments; an empty text, or why they are wrong.
+std::string parse(int argc, char** argv, Options* o) {
+  for (int i = 1; i < argc; ++i) {
+    std::string arg = argv[i];
+    std::string value;
+    bool takes_value = false;
+    for (const char* name : {"--dir", "--module", "--tail"}) {
+      std::string n = name;
+      if (arg == n) {
+        if (i + 1 >= argc) return "option '" + n + "' requires an argument";
+        value = argv[++i];
+      } else if (arg.starts_with(n + "=")) {
+        value = arg.substr(n.size() + 1);
+      } else {
+        continue;
+      }
+      arg = n;
+      takes_value = true;
+      break;
+    }
+    if (takes_value && arg == "--dir") {
+      if (value.empty()) return "option '--dir' requires a folder";
+      o->dir = value;
+    } else if (takes_value && arg == "--module") {
+      if (value.size() != 1 || value[0] < '1' || value[0] > '6')
+        return "'" + value + "' is not a module: modules are numbered 1 to 6";
+      o->module = value[0] - '0';
+    } else if (takes_value && arg == "--tail") {
+      if (!all_digits(value) || value.size() > 18)
+        return "'" + value + "' is not a number of records";
+      o->view.tail = std::stoull(value);
+    } else if (arg == "--raw") {
+      o->view.raw = true;
+    } else if (arg == "-h" || arg == "--help") {
+      o->help = true;
+    } else if (arg == "--version") {
+      o->version = true;
+    } else {
+      return "unknown argument '" + arg + "'";
+    }
+  }
+  return "";
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options options;
+  if (std::string why = parse(argc, argv, &options); !why.empty()) return bad_usage(why);
+  if (options.help) {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
+  if (options.version) {
+    std::printf("quillmark-log %s\n", QUILL_VERSION);
+    return 0;
+  }
+  std::ios::sync_with_stdio(false);
+
+  int status = 0;
+  int found = 0;
+  for (int n = 1; n <= 6; ++n) {
+    if (options.module && *options.module != n) continue;
+    std::string name = "AtLog_" + std::to_string(n) + ".ini";
+    std::string path = options.dir.empty() ? name : options.dir + "/" + name;
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 && errno == ENOENT && !options.module) continue;
+    ++found;
+    if (!options.module) std::cout << (found > 1 ? "\n" : "") << "== " << name << " ==\n";
+    std::string error;
+    if (!log_reader::print_log(path, options.view, std::cout, &error)) {
+      std::cout.flush();
+      std::fprintf(stderr, "quillmark-log: %s: %s\n", path.c_str(), error.c_str());
+      status = 1;
+    }
+  }
+  std::cout.flush();
+  if (found == 0) {
+    std::fprintf(stderr, "quillmark-log: no AT traffic log (AtLog_1.ini to AtLog_6.ini) in %s\n",
+                 options.dir.empty() ? "the working directory" : options.dir.c_str());
+    return 1;
+  }
+  return status;
+}

@@ -5,19 +5,23 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSocketNotifier>
 #include <algorithm>
 #include <vector>
 
 #include "config/settings.h"
 #include "devices/bench_ports.h"
 #include "devices/port_census.h"
+#include "devices/port_watcher.h"
 #include "engine/module_slot.h"
 #include "engine/run_control.h"
 #include "engine/serial_link.h"
 #include "resources/result_bitmaps.h"
 #include "ui/call_mailbox.h"
 #include "ui/control_table.h"
+#include "ui/cor_vexdlg_common.h"
 #include "ui/message_box.h"
+#include "ui/port_list_box.h"
 #include "ui/progress_percent.h"
 #include "ui_cor_vexdlg.h"
 #include "widgets/progress_bar_ctrl.h"
@@ -26,13 +30,6 @@
 namespace ui {
 
 namespace {
-
-const QString kStart = QStringLiteral("START");
-const QString kPause = QStringLiteral("PAUSE");
-
-bool valid_module(int k) {
-  return k >= 0 && k < engine::kModuleCount;
-}
 
 // A status text is shown on one line: the line end that closes a text is not shown, and a line
 // break inside one shows as a blank.
@@ -43,10 +40,6 @@ QString status_line_text(const char* text) {
   line.replace(QLatin1Char('\r'), QLatin1Char(' '));
   line.replace(QLatin1Char('\n'), QLatin1Char(' '));
   return line;
-}
-
-QString port_entry_text(uint32_t n) {
-  return QStringLiteral("COM%1").arg(n);
 }
 
 }  // namespace
@@ -80,13 +73,16 @@ COR_VEXDlg::COR_VEXDlg(QWidget* parent)
     start_buttons_[k] = findChild<QPushButton*>(object_name(ControlRole::start_button, k));
 
     connect(start_buttons_[k], &QPushButton::clicked, this, [this, k] { start_or_pause(k); });
-    // `activated` comes from the operator only; the program's own selections never Q_EMIT it.
-    connect(at_lists_[k], &QComboBox::activated, this,
-            [this, k](int index) { Q_EMIT port_chosen(k, kAtList, index); });
-    connect(diag_lists_[k], &QComboBox::activated, this,
-            [this, k](int index) { Q_EMIT port_chosen(k, kDiagList, index); });
+    // `activated` comes from the operator only; the program's own selections never emit it.
+    for (const int kind : {kAtList, kDiagList}) {
+      auto* list = static_cast<PortListBox*>(port_list(k, kind));
+      connect(list, &QComboBox::activated, this, [this, k, kind] { choose_port(k, kind); });
+      connect(list, &PortListBox::dropping_down, this,
+              [this, k, kind] { fill_port_list(k, kind); });
+    }
   }
   connect(ui_->all_start_button, &QPushButton::clicked, this, &COR_VEXDlg::all_start);
+  connect_strip();
 
   // ALL START is the only default button.
   for (QPushButton* button : findChildren<QPushButton*>()) {
@@ -107,6 +103,8 @@ COR_VEXDlg::COR_VEXDlg(QWidget* parent)
 
 COR_VEXDlg::~COR_VEXDlg() {
   all_start_timer_.stop();
+  delete port_notifier_;
+  port_watcher_.reset();
   host_.reset();  // ends every run before any control goes
 }
 
@@ -153,6 +151,7 @@ bool COR_VEXDlg::OnInitDialog() {
     const int fail = resources::kFailBitmapIds[static_cast<size_t>(k)];
     result_pictures_[k]->SetBitmaps(fail, fail, fail);
   }
+  watch_ports();
   return true;
 }
 
@@ -183,13 +182,15 @@ void COR_VEXDlg::fill_port_list(int k, int kind) {
   }
   entries.sort();  // sorted as text: COM10 comes before COM3
 
-  const int selected = list->currentIndex();
   const QSignalBlocker block(list);
   list->clear();
   list->addItems(entries);
-  // The position is kept, not the text; an index beyond the new list leaves no selection. (Adding
-  // to an empty list selects its first entry: that is undone here.)
-  list->setCurrentIndex(selected < list->count() ? selected : -1);
+  // The module's own port, not the old position: after ports came or went the same position may
+  // hold another port. (Adding to an empty list selects its first entry: that is undone here.)
+  const engine::ModuleSlot& slot = engine::slots()[k];
+  const int32_t configured = kind == kAtList ? slot.atPort : slot.diagPort;
+  list->setCurrentIndex(-1);
+  if (configured > 0) select_port_in_list(k, kind, static_cast<uint32_t>(configured));
 }
 
 void COR_VEXDlg::select_configured_ports() {
@@ -376,6 +377,7 @@ void COR_VEXDlg::OnClose() {
   engine::debug_trace("OnClose: OK!\r\n");
   closed_ = true;
   all_start_timer_.stop();
+  if (port_notifier_) port_notifier_->setEnabled(false);
   all_start_next_ = -1;
   if (host_) host_->shut_down();
   for (engine::ModuleSlot& slot : slots) engine::close_at_port(slot);

@@ -7,7 +7,9 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <string>
 
+#include "engine/module_slot.h"
 #include "engine/notifications.h"
 #include "engine/run_host.h"
 #include "ui/dialog_units.h"
@@ -15,6 +17,12 @@
 class QComboBox;
 class QLabel;
 class QPushButton;
+class QSocketNotifier;
+
+namespace devices {
+class PortWatcher;
+struct PortNotice;
+}  // namespace devices
 
 namespace widgets {
 class CProgressBarCtrl;
@@ -64,10 +72,27 @@ class COR_VEXDlg : public QDialog, public engine::MainWindow {
   // Selects "COM<n>" in module k's AT (kind 0) or Diag (kind 1) list and gives its index; -1, with
   // the selection left alone, when there is no such entry or k or kind is out of range.
   int select_port_in_list(int k, int kind, uint32_t n);
-  // Refills one port list from the census, sorted as text, keeping the selected position.
+  // Refills one port list from the census, sorted as text. It then shows the module's configured
+  // port when the census has it, and no selection otherwise: a list never shows a port other than
+  // the one its module will open.
   void fill_port_list(int k, int kind);
   // Selects every module's configured ports that the census found.
   void select_configured_ports();
+
+  // The operator picked an entry of module k's AT (kind 0) or Diag (kind 1) list: after a Yes to
+  // "update Module<N> AT port setting?" the module takes the port and the settings file keeps it;
+  // after No the list shows the module's port again.
+  void choose_port(int k, int kind);
+  // A port arrived or went away (the port watcher's notices, or a test's).
+  void OnDeviceChange(const devices::PortNotice& notice);
+
+  // The bottom strip: the option lists, All Check, Browse, and the settings mode (Login, Save).
+  void OnSelchangeUpgradeType();
+  void OnSelchangeType();
+  void OnBnClickedAllCheck();
+  void OnBnClickedBrowse();
+  void OnBnClickedLogin();
+  void OnBnClickedSave();
 
   // The close rule: refused with a message while any module's worker is active; otherwise every
   // run ends, every AT port is closed, every file image released, and the dialog ends.
@@ -76,9 +101,6 @@ class COR_VEXDlg : public QDialog, public engine::MainWindow {
   DialogBaseUnits base_units() const { return base_units_; }
 
  Q_SIGNALS:
-  // The operator picked entry `index` of module k's AT (kind 0) or Diag (kind 1) port list. Never
-  // emitted for a selection made by the program.
-  void port_chosen(int k, int kind, int index);
   // Module k's worker was started.
   void run_started(int k);
 
@@ -95,6 +117,15 @@ class COR_VEXDlg : public QDialog, public engine::MainWindow {
   void OnPortsChanged();
 
   void map_template_geometry();
+  void connect_strip();
+  void watch_ports();
+  void take_port_notices();
+  void on_port_arrived(const std::string& port_name);
+  void removal_census();
+  void on_port_removed(const std::string& port_name);
+  void set_settings_mode(bool editing);
+  // The option lists' common steps: `write` stores the option, `field` is the slots' copy.
+  void option_list_changed(QComboBox* list, bool (*write)(int), int32_t engine::ModuleSlot::*field);
   void all_start_step();
   void update_all_start_button();
   QComboBox* port_list(int k, int kind) const;
@@ -111,6 +142,8 @@ class COR_VEXDlg : public QDialog, public engine::MainWindow {
 
   DialogBaseUnits base_units_;
   std::unique_ptr<engine::RunHost> host_;
+  std::unique_ptr<devices::PortWatcher> port_watcher_;
+  QSocketNotifier* port_notifier_ = nullptr;
   QTimer all_start_timer_;
   int all_start_next_ = -1;  // the next module ALL START looks at; -1 when no sequence runs
   bool panels_enabled_ = true;

@@ -1,11 +1,10 @@
-// quillmark-ports: shows the COM ports of the bench folder (the working directory) and maps a
-// device to a number of the operator's choice.
+// quillmark-ports: shows the COM ports of the bench folder (the working directory), maps a device
+// to a number of the operator's choice, tells what stands in the way of the ports and writes the
+// udev rule that keeps the modem daemon off the modules.
 #include <poll.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -15,6 +14,9 @@
 #include "devices/port_numbers.h"
 #include "devices/port_watcher.h"
 #include "platform/com_ports.h"
+#include "tools/ports/bench_listing.h"
+#include "tools/ports/doctor.h"
+#include "tools/ports/udev_rule.h"
 
 namespace {
 
@@ -23,6 +25,8 @@ const char* const kUsage =
     "       quillmark-ports map <device> <n>   make <device> COM<n> (e.g. map /dev/ttyUSB2 7)\n"
     "       quillmark-ports unmap <n>          remove COM<n> and free its number\n"
     "       quillmark-ports watch              show ports as they arrive and go away\n"
+    "       quillmark-ports doctor             what stands in the way of the ports, and remedies\n"
+    "       quillmark-ports udev-rule          a udev rule: ModemManager leaves the modules\n"
     "Run it in the bench folder: the numbers live in its ports/ folder.\n";
 
 std::optional<unsigned> parse_number(std::string text) {
@@ -37,46 +41,20 @@ std::string device_path(const std::string& text) {
 }
 
 int list() {
-  std::vector<devices::HardwarePort> hardware = devices::find_hardware_ports();
-  std::string dir = platform::ports_directory();
-  std::string why;
-  if (!devices::assign_numbers(dir, hardware, &why))
-    std::fprintf(stderr, "quillmark-ports: cannot number the ports: %s\n", why.c_str());
   int error = 0;
-  std::optional<std::vector<devices::ComPort>> ports =
-      devices::read_port_namespace(hardware, &error);
-  if (!ports) {
-    std::fprintf(stderr, "quillmark-ports: %s: %s\n", dir.c_str(), std::strerror(error));
+  std::optional<ports_tool::Bench> bench = ports_tool::read_bench(&error);
+  if (bench && !bench->numbered)
+    std::fprintf(stderr, "quillmark-ports: cannot number the ports: %s\n",
+                 bench->numbering_failure.c_str());
+  if (!bench) {
+    std::fprintf(stderr, "quillmark-ports: %s: %s\n", platform::ports_directory().c_str(),
+                 std::strerror(error));
     return 1;
   }
-  struct Line {
-    std::string state, device, text;
-  };
-  std::map<unsigned, Line> lines;
-  // A kept number is absent, or its port is in use under a number given by hand.
-  for (const devices::NumberEntry& e : devices::read_numbers(dir)) {
-    lines[e.number] = {"absent", "-", "kept for " + e.key + ", last seen as " + e.devnode};
-    auto port = std::find_if(hardware.begin(), hardware.end(),
-                             [&](const devices::HardwarePort& h) { return h.key == e.key; });
-    for (const devices::ComPort& other : *ports)
-      if (port != hardware.end() && other.present && other.same_as == 0 &&
-          other.devnum == port->devnum && other.number != e.number)
-        lines[e.number] = {"reserved", "-",
-                           "kept for " + e.key + ", in use as COM" + std::to_string(other.number)};
-  }
-  for (const devices::ComPort& port : *ports) {
-    if (!port.present)
-      lines[port.number] = {"absent", port.target, port.why_absent};
-    else if (port.same_as)
-      lines[port.number] = {"twin", port.device,
-                            "same device as COM" + std::to_string(port.same_as)};
-    else
-      lines[port.number] = {"present", port.device, port.description};
-  }
   std::printf("%-8s %-8s %-24s %s\n", "PORT", "STATE", "DEVICE", "DESCRIPTION");
-  for (const auto& [number, line] : lines) {
-    std::string port = "COM" + std::to_string(number);
-    std::printf("%-8s %-8s %-24s %s\n", port.c_str(), line.state.c_str(),
+  for (const ports_tool::BenchPort& line : bench->ports) {
+    std::string port = "COM" + std::to_string(line.number);
+    std::printf("%-8s %-8s %-24s %s\n", port.c_str(), ports_tool::state_name(line.state),
                 line.device.empty() ? "-" : line.device.c_str(), line.text.c_str());
   }
   return 0;
@@ -102,6 +80,9 @@ int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
   if (args.empty() || (args[0] == "list" && args.size() == 1)) return list();
   if (args[0] == "watch" && args.size() == 1) return watch();
+  if (args[0] == "doctor" && args.size() == 1)
+    return ports_tool::doctor(ports_tool::seams_from_environment());
+  if (args[0] == "udev-rule" && args.size() == 1) return ports_tool::print_udev_rule();
   std::string why;
   if (args[0] == "map" && args.size() == 3) {
     std::optional<unsigned> n = parse_number(args[2]);

@@ -27,7 +27,7 @@ constexpr std::array<ControlEntry, kControlCount> build_table() {
   table[i++] = {kAllCheckId, ControlRole::all_check_button, -1, false, true};
   table[i++] = {kFilePathEditId, ControlRole::file_path_edit, -1, true, true};
   table[i++] = {kBrowseId, ControlRole::browse_button, -1, true, true};
-  table[i++] = {kLoginId, ControlRole::login_button, -1, false, true};
+  table[i++] = {kLoginId, ControlRole::login_button, -1, true, true};
   table[i++] = {kSaveId, ControlRole::save_button, -1, false, false};
   return table;
 }

@@ -1,5 +1,6 @@
 // The main dialog's bottom strip: the update file, the option lists, All Check and the settings
-// mode (Login unlocks the path, Browse and Save; Save locks them again and reloads the settings).
+// mode (Login unlocks the path, Browse and Save, which appears in Login's place; Save locks them
+// again, reloads the settings and gives the place back to Login).
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -111,11 +112,14 @@ void COR_VEXDlg::OnBnClickedLogin() {
   set_settings_mode(login.DoModal() == IDOK);
 }
 
+// Save takes Login's place in the strip while the settings are unlocked.
 void COR_VEXDlg::set_settings_mode(bool editing) {
   ui_->file_path_edit->setEnabled(editing);
   ui_->browse_button->setEnabled(editing);
   ui_->save_button->setEnabled(editing);
+  ui_->save_button->setVisible(editing);
   ui_->login_button->setEnabled(!editing);
+  ui_->login_button->setVisible(!editing);
   for (QPushButton* start : start_buttons_) start->setEnabled(!editing);
 }
 

@@ -118,6 +118,8 @@ TEST_F(BenchTest, LoginUnlocksTheSettingsAndSaveLocksAndReloadsThem) {
   EXPECT_EQ(boxes.messages[0].text, QString::fromUtf8("密码错误,请重新输入!"));
   EXPECT_TRUE(enabled(ControlRole::save_button) && enabled(ControlRole::browse_button));
   EXPECT_FALSE(enabled(ControlRole::login_button) || start_button(0)->isEnabled());
+  EXPECT_TRUE(control<QWidget>(ControlRole::save_button)->isVisible());
+  EXPECT_FALSE(control<QWidget>(ControlRole::login_button)->isVisible());
 
   // Save stores nothing itself, reloads the file and reselects only the Upgrade Type list.
   std::ofstream(bench.path() / "ZEBL.ini", std::ios::app)
@@ -128,6 +130,8 @@ TEST_F(BenchTest, LoginUnlocksTheSettingsAndSaveLocksAndReloadsThem) {
   EXPECT_EQ(engine::slots()[0].selectType, 1);
   EXPECT_FALSE(enabled(ControlRole::save_button) || enabled(ControlRole::file_path_edit));
   EXPECT_TRUE(enabled(ControlRole::login_button) && start_button(5)->isEnabled());
+  EXPECT_FALSE(control<QWidget>(ControlRole::save_button)->isVisible());
+  EXPECT_TRUE(control<QWidget>(ControlRole::login_button)->isVisible());
 
   // Escape ends the login with IDCANCEL and no message; the strip stays locked.
   type_into_login({""}, Qt::Key_Escape);

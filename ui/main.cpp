@@ -1,5 +1,6 @@
-// quillmark: the window that writes one update file into up to six modules at once. It takes no
-// options; it works on the bench folder it is started in (ZEBL.ini, ZEBL.cfg, ports/).
+// quillmark: the window that writes one update file into up to six modules at once. It works on
+// the bench folder it is started in (ZEBL.ini, ZEBL.cfg, ports/). Its one option is --version,
+// answered before anything else: no lock is taken and no window is made.
 //
 // With QUILLMARK_BENCH_FIRST_PAINT set, the program prints "first-paint <ns>" on its standard
 // output when the main dialog is first painted: CLOCK_MONOTONIC in nanoseconds, for the window
@@ -9,9 +10,14 @@
 #include <QApplication>
 #include <QEvent>
 #include <cstdio>
+#include <cstring>
 
 #include "ui/cor_vexapp.h"
 #include "ui/cor_vexdlg.h"
+
+#ifndef QUILL_VERSION
+#error "QUILL_VERSION comes from the project version of CMakeLists.txt"
+#endif
 
 namespace {
 
@@ -34,6 +40,10 @@ class FirstPaintStamp final : public QObject {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+    std::printf("quillmark %s\n", QUILL_VERSION);
+    return 0;
+  }
   QApplication application(argc, argv);
   FirstPaintStamp stamp;
   if (qEnvironmentVariableIsSet("QUILLMARK_BENCH_FIRST_PAINT"))

@@ -18,6 +18,10 @@
 #include "tools/ports/doctor.h"
 #include "tools/ports/udev_rule.h"
 
+#ifndef QUILL_VERSION
+#error "QUILL_VERSION comes from the project version of CMakeLists.txt"
+#endif
+
 namespace {
 
 const char* const kUsage =
@@ -27,6 +31,7 @@ const char* const kUsage =
     "       quillmark-ports watch              show ports as they arrive and go away\n"
     "       quillmark-ports doctor             what stands in the way of the ports, and remedies\n"
     "       quillmark-ports udev-rule          a udev rule: ModemManager leaves the modules\n"
+    "       quillmark-ports --version          show the version\n"
     "Run it in the bench folder: the numbers live in its ports/ folder.\n";
 
 std::optional<unsigned> parse_number(std::string text) {
@@ -83,6 +88,10 @@ int main(int argc, char** argv) {
   if (args[0] == "doctor" && args.size() == 1)
     return ports_tool::doctor(ports_tool::seams_from_environment());
   if (args[0] == "udev-rule" && args.size() == 1) return ports_tool::print_udev_rule();
+  if (args[0] == "--version" && args.size() == 1) {
+    std::printf("quillmark-ports %s\n", QUILL_VERSION);
+    return 0;
+  }
   std::string why;
   if (args[0] == "map" && args.size() == 3) {
     std::optional<unsigned> n = parse_number(args[2]);

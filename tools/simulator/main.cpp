@@ -1,6 +1,7 @@
 // quillmark-sim: simulated modules on pseudo-terminals, registered as COM ports of a bench folder.
 //
 //   quillmark-sim [--ports DIR] [--store DIR] [--first N] [--count K] [--fault COM<n>:<fault>]...
+//   quillmark-sim --version
 //
 // Creates K modules COM<N>..COM<N+K-1> (default COM1..COM6) as links in DIR (default ./ports),
 // prints one line "COM<n> <device>" per module and then "ready", and serves until interrupted;
@@ -19,6 +20,10 @@
 
 #include "tools/simulator/pty_module_server.h"
 
+#ifndef QUILL_VERSION
+#error "QUILL_VERSION comes from the project version of CMakeLists.txt"
+#endif
+
 namespace {
 
 constexpr unsigned kLastCom = 999999;
@@ -32,13 +37,18 @@ void on_signal(int) {
 int usage() {
   std::fprintf(stderr,
                "usage: quillmark-sim [--ports DIR] [--store DIR] [--first N] [--count K] "
-               "[--fault COM<n>:<fault>]...\n");
+               "[--fault COM<n>:<fault>]...\n"
+               "       quillmark-sim --version\n");
   return 2;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+    std::printf("quillmark-sim %s\n", QUILL_VERSION);
+    return 0;
+  }
   std::string ports = "ports", store;
   unsigned first = 1, count = 6;
   std::map<unsigned, simulator::Faults> faults;

@@ -157,4 +157,14 @@ bool save_select_type_option(int value) {
   return write_setting(engine::slots()[0].workDir, "SeLectType", "enable", value != 0 ? "1" : "0");
 }
 
+bool load_start_on_plug_in() {
+  const ProfileText settings =
+      current_settings(platform::working_directory(), "load_start_on_plug_in()");
+  return platform::atol_number(value_of(settings, "Station", "StartOnPlugIn", "0")) != 0;
+}
+
+bool save_start_on_plug_in(bool on) {
+  return write_setting(platform::working_directory(), "Station", "StartOnPlugIn", on ? "1" : "0");
+}
+
 }  // namespace config

@@ -52,4 +52,10 @@ void release_duplicate_port(int module, int kind, int n);
 bool save_only_upgrade_script_option(int value);
 bool save_select_type_option(int value);
 
+// "Start when a module is plugged in": key `StartOnPlugIn` of the section `Station`, which readers
+// that do not know it ignore. Off unless the value reads as a number other than 0. In the working
+// directory's settings file, like the update file's path.
+bool load_start_on_plug_in();
+bool save_start_on_plug_in(bool on);
+
 }  // namespace config

@@ -7,6 +7,7 @@
 #include "engine/download_sequence.h"
 #include "engine/file_image.h"
 #include "engine/notifications.h"
+#include "engine/run_record.h"
 #include "engine/serial_link.h"
 #include "platform/clock.h"
 
@@ -14,13 +15,19 @@ namespace engine {
 
 namespace {
 
+// A status line of the worker's own, noted for the run's record too.
+void say(ModuleSlot& slot, const char* text) {
+  note_run_status(slot, text);
+  report_status(slot, text);
+}
+
 // Loads the image of the run's file into the slot. 0, or DL_FILE_READ with its status lines.
 int load_file_image(ModuleSlot& slot) {
   char line[260];
   std::string why;
   if (module_file_name(slot.run.filePath, &why).empty()) {
     debug_trace("file name refused: %s", why.c_str());
-    report_status(slot, "invalid file name!");
+    say(slot, "invalid file name!");
     std::snprintf(line, sizeof line, "device%d errcode=%d, invalid file name!", slot.number(),
                   DL_FILE_READ);
     report_status(slot, line);
@@ -30,7 +37,7 @@ int load_file_image(ModuleSlot& slot) {
   slot.fileData = file_read(slot.run.filePath, &size);
   if (!slot.fileData) {
     debug_trace("file can't read");
-    report_status(slot, "read file error!");
+    say(slot, "read file error!");
     debug_trace("file_read ERROR!");
     std::snprintf(line, sizeof line, "device%d errcode=%d, read file error!", slot.number(),
                   DL_FILE_READ);
@@ -49,7 +56,7 @@ int prepare_and_download(ModuleSlot& slot) {
   // A stop request ends the settling wait at once; the port is then never opened.
   if (platform::sleep_ms_unless(slot.run.sleepTime, slot.stopRequest) ||
       slot.runEnabled.load() == 0) {
-    report_status(slot, "Download Pause!");
+    say(slot, "Download Pause!");
     return DL_PAUSED;
   }
   open_at_port(slot, slot.run.atPort);
@@ -64,6 +71,7 @@ int prepare_and_download(ModuleSlot& slot) {
 
 int DownloadWorker(ModuleSlot* slot_pointer) {
   ModuleSlot& slot = *slot_pointer;
+  RunRecorder record(slot);
   set_active(&slot, 1);
   release_file_image(slot);
   int result = load_file_image(slot);
@@ -83,9 +91,10 @@ int DownloadWorker(ModuleSlot* slot_pointer) {
     }
   }
 
-  // The window relies on this order: not active before the result and end notifications, and
-  // not busy only after the last of them.
+  // The window relies on this order: the run recorded and counted before its result is sent, not
+  // active before the result and end notifications, and not busy only after the last of them.
   close_at_port(slot);
+  record.finish(result);
   set_active(&slot, 0);
   const int32_t ok = result == DL_OK ? 1 : 0;
   slot.resultOk = ok;

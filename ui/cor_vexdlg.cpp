@@ -56,6 +56,7 @@ COR_VEXDlg::COR_VEXDlg(QWidget* parent)
   ui_->setupUi(this);
   base_units_ = base_units_of(this->font());
   map_template_geometry();
+  create_station_controls();
 
   // A caption with the system menu and the minimise box; no maximise box and no sizing border.
   setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
@@ -103,6 +104,7 @@ COR_VEXDlg::COR_VEXDlg(QWidget* parent)
 
 COR_VEXDlg::~COR_VEXDlg() {
   all_start_timer_.stop();
+  midnight_timer_.stop();
   delete port_notifier_;
   port_watcher_.reset();
   host_.reset();  // ends every run before any control goes
@@ -139,6 +141,7 @@ bool COR_VEXDlg::OnInitDialog() {
     fill_port_list(k, kDiagList);
   }
   select_configured_ports();
+  init_station();
 
   // From here on the workers can report. Their calls reach this thread through the application's
   // mailbox, which outlives the dialog.
@@ -218,8 +221,10 @@ void COR_VEXDlg::send_message(uint32_t msg, uintptr_t wParam, intptr_t lParam) {
              msg < engine::WM_SLOT_FINISHED + engine::kModuleCount) {
     OnSlotFinished(static_cast<int>(msg - engine::WM_SLOT_FINISHED));
   } else if (msg == engine::WM_SLOT_RESULT) {
-    if (wParam < static_cast<uintptr_t>(engine::kModuleCount))
+    if (wParam < static_cast<uintptr_t>(engine::kModuleCount)) {
       show_result_picture(static_cast<int>(wParam), lParam != 0 ? 1 : 0);
+      plug_in_run_finished(static_cast<int>(wParam), lParam != 0);
+    }
   } else if (msg == engine::WM_PANELS_ENABLE) {
     OnPanelsEnable(true);
   } else if (msg == engine::WM_PANELS_DISABLE) {
@@ -311,6 +316,7 @@ void COR_VEXDlg::start_or_pause(int k) {
   switch (engine::start_module(slot)) {
     case engine::StartOutcome::started:
       button->setText(kPause);
+      plug_in_run_started(k);
       Q_EMIT run_started(k);
       break;
     case engine::StartOutcome::thread_failed: {

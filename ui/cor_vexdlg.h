@@ -11,9 +11,11 @@
 
 #include "engine/module_slot.h"
 #include "engine/notifications.h"
+#include "engine/plug_in_start.h"
 #include "engine/run_host.h"
 #include "ui/dialog_units.h"
 
+class QCheckBox;
 class QComboBox;
 class QLabel;
 class QPushButton;
@@ -124,6 +126,14 @@ class COR_VEXDlg : public QDialog, public engine::MainWindow {
   void removal_census();
   void on_port_removed(const std::string& port_name);
   void set_settings_mode(bool editing);
+  void create_station_controls();
+  void init_station();
+  void show_day_totals();
+  void show_waiting_modules();
+  void plug_in_arrival(int32_t com);
+  void plug_in_removal(int32_t com);
+  void plug_in_run_started(int k);
+  void plug_in_run_finished(int k, bool passed);
   // The option lists' common steps: `write` stores the option, `field` is the slots' copy.
   void option_list_changed(QComboBox* list, bool (*write)(int), int32_t engine::ModuleSlot::*field);
   void all_start_step();
@@ -144,6 +154,12 @@ class COR_VEXDlg : public QDialog, public engine::MainWindow {
   std::unique_ptr<engine::RunHost> host_;
   std::unique_ptr<devices::PortWatcher> port_watcher_;
   QSocketNotifier* port_notifier_ = nullptr;
+  QLabel* day_totals_label_ = nullptr;
+  QCheckBox* plug_in_check_ = nullptr;
+  QTimer midnight_timer_;
+  engine::PlugInStart plug_in_;
+  bool plug_in_on_ = false;
+  std::array<std::string, 6> run_serials_{};  // USB serial number of each module's run
   QTimer all_start_timer_;
   int all_start_next_ = -1;  // the next module ALL START looks at; -1 when no sequence runs
   bool panels_enabled_ = true;

@@ -67,9 +67,12 @@ void COR_VEXDlg::OnDeviceChange(const devices::PortNotice& notice) {
   if (closed_ || notice.device_type != devices::DBT_DEVTYP_PORT) return;
   if (notice.event == devices::DBT_DEVICEARRIVAL) {
     on_port_arrived(notice.port_name);
+    plug_in_arrival(engine::arrival_port_number(notice.port_name));
   } else if (notice.event == devices::DBT_DEVICEREMOVECOMPLETE) {
     removal_census();
     on_port_removed(notice.port_name);
+    if (const std::optional<int32_t> d = engine::removal_port_number(notice.port_name))
+      plug_in_removal(*d);
   }
 }
 

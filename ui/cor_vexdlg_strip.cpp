@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPushButton>
@@ -120,6 +121,7 @@ void COR_VEXDlg::set_settings_mode(bool editing) {
   ui_->save_button->setVisible(editing);
   ui_->login_button->setEnabled(!editing);
   ui_->login_button->setVisible(!editing);
+  plug_in_check_->setVisible(editing);
   for (QPushButton* start : start_buttons_) start->setEnabled(!editing);
 }
 

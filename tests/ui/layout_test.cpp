@@ -77,12 +77,14 @@ TEST_F(BenchTest, TheTemplateHoldsEveryControlInItsPlace) {
   write_settings({});
   ui::COR_VEXDlg& d = open_dialog();
 
-  // Every control of the table, and nothing else, with its initial state.
+  // Every control of the table, and besides them only the station's two, with its initial state.
   int named_children = 0;
   for (QWidget* child : d.findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
     if (!child->objectName().isEmpty()) ++named_children;
   }
-  EXPECT_EQ(named_children, ui::kControlCount);
+  EXPECT_EQ(named_children, ui::kControlCount + 2);
+  EXPECT_NE(d.findChild<QWidget*>("day_totals_label"), nullptr);
+  EXPECT_NE(d.findChild<QWidget*>("plug_in_start_check"), nullptr);
   for (const ui::ControlEntry& entry : ui::control_table()) {
     QWidget* w = d.findChild<QWidget*>(ui::object_name(entry));
     ASSERT_NE(w, nullptr) << ui::object_name(entry).toStdString();

@@ -25,10 +25,13 @@
 
 #include "config/settings.h"
 #include "devices/bench_ports.h"
+#include "devices/port_facts.h"
+#include "engine/day_totals.h"
 #include "engine/file_image.h"
 #include "engine/module_slot.h"
 #include "engine/run_control.h"
 #include "engine/run_host.h"
+#include "engine/run_record.h"
 #include "platform/com_ports.h"
 #include "platform/debug_output.h"
 #include "platform/instance_lock.h"
@@ -174,6 +177,12 @@ int main(int argc, char** argv) {
 
   // The ports of a new bench get their links, and a stale link is never opened.
   devices::prepare_bench_ports();
+  // Every run is recorded in runs.csv with what the bench knows of its port; today's totals start
+  // from the runs already recorded.
+  engine::set_port_facts_provider(devices::port_facts);
+  if (std::string why; !engine::day_totals().count_file(engine::runs_file_path(), &why))
+    engine::debug_trace("today's runs not counted: %s: %s", engine::runs_file_path().c_str(),
+                        why.c_str());
   const bool live = !options.json && ::isatty(STDOUT_FILENO) == 1;
   if (!options.json) {
     std::printf("Update file: %s\n", update_file.c_str());
@@ -271,6 +280,11 @@ int main(int argc, char** argv) {
         {"duration_s", std::chrono::duration<double>(end - start).count()},
     });
   }
+  // The workers have added their runs: the day's totals include this run's modules.
+  const engine::DayTotals::Counts today = engine::day_totals().counts();
+  if (!options.json)
+    std::printf("Today (%s): %d passed, %d failed\n", today.date.c_str(), today.passed,
+                today.failed);
   const int exit_code = interrupted  ? runner::kExitInterrupted
                         : all_passed ? runner::kExitPassed
                                      : runner::kExitFailed;
@@ -280,6 +294,7 @@ int main(int argc, char** argv) {
                         {"failed", static_cast<int>(modules.size()) - passed_count},
                         {"interrupted", interrupted.load()},
                         {"exit_code", exit_code}};
+    report["today"] = {{"date", today.date}, {"passed", today.passed}, {"failed", today.failed}};
     std::printf("%s\n", report.dump(2).c_str());
   }
   return exit_code;

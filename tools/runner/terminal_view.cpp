@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "engine/run_record.h"
 #include "tools/runner/time_stamp.h"
 
 namespace runner {
@@ -19,14 +20,6 @@ std::string one_line(const char* text) {
   std::replace(s.begin(), s.end(), '\n', ' ');
   while (!s.empty() && s.back() == ' ') s.pop_back();
   return s;
-}
-
-// Whether a status text tells of a failure, rather than of a step begun or passed, or of the end
-// of the run as a whole ("download error!", "device<n> errcode=<code>").
-bool tells_failure(const std::string& s) {
-  return !s.empty() && s != kSettling && s != kDataPhase && s != "download success!" &&
-         s != "download error!" && s.rfind("Byte count match successful", 0) != 0 &&
-         !(s.rfind("device", 0) == 0 && s.find("errcode=") != std::string::npos);
 }
 
 std::string minutes_seconds(long seconds) {
@@ -132,7 +125,7 @@ void TerminalView::send_message(uint32_t msg, uintptr_t wParam, intptr_t lParam)
         r->done = 0;
         r->reported_tenth = 0;
       }
-      if (r->cause.empty() && tells_failure(r->status)) r->cause = r->status;
+      if (r->cause.empty() && engine::status_tells_failure(r->status)) r->cause = r->status;
       if (!r->status.empty()) event(*r, r->status);
     }
   } else if (in(WM_SLOT_PROGRESS)) {

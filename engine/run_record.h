@@ -1,0 +1,136 @@
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <ctime>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "engine/module_slot.h"
+
+namespace engine {
+
+// The record of every run: each run of a module, whatever its end, appends one line to runs.csv in
+// the bench folder. The file is comma-separated text as RFC 4180 defines it (CR LF line ends, a
+// field that holds a comma, a double quote, CR or LF is put in double quotes with its quotes
+// doubled) and starts with a header line of the column names.
+constexpr const char* kRunsFileName = "runs.csv";
+
+// The columns of runs.csv, in their order.
+enum class RunColumn : int {
+  start,        // local time the run began, ISO 8601 with the offset from UTC
+  end,          // local time the run ended, the same way
+  module,       // 1..6
+  com,          // COM number of the AT port
+  device,       // the device path the COM number led to
+  id_path,      // udev's ID_PATH of that device: the socket it is plugged into
+  serial,       // udev's ID_SERIAL_SHORT: the USB serial number
+  file,         // the update file's path
+  size,         // bytes loaded; empty when the file was not loaded
+  sha256,       // of the bytes loaded, lower-case hex; empty when the file was not loaded
+  result,       // the result code, 0 for a pass
+  cause,        // the first cause of a failure in words; empty on a pass
+  duration_ms,  // from the start of the run to its end
+  version,      // the tool's version
+  host,         // the computer's host name
+  count
+};
+constexpr size_t kRunColumnCount = static_cast<size_t>(RunColumn::count);
+constexpr std::array<std::string_view, kRunColumnCount> kRunColumnNames = {
+    "start", "end",    "module", "com",   "device",      "id_path", "serial", "file",
+    "size",  "sha256", "result", "cause", "duration_ms", "version", "host"};
+
+// What the bench knows of the port behind a COM number. A field that is not known is empty.
+struct PortFacts {
+  std::string device;   // the device path the COM number leads to
+  std::string id_path;  // udev's ID_PATH
+  std::string serial;   // udev's ID_SERIAL_SHORT
+};
+
+// Where the facts of a COM number come from: the program installs a provider before any run
+// starts (the engine knows nothing of the device database). A worker calls it at the start of its
+// run, on its own thread, so several may call it at once. Without one every fact is empty.
+using PortFactsProvider = std::function<PortFacts(int com)>;
+void set_port_facts_provider(PortFactsProvider provider);
+PortFacts port_facts(int com);
+
+// One finished run.
+struct RunRecord {
+  std::tm start{};  // local time, as platform::clock() gives it
+  std::tm end{};
+  int module = 0;
+  int com = 0;
+  PortFacts port;
+  std::string file;
+  std::optional<int64_t> size;  // none when the file was not loaded
+  std::string sha256;
+  int result = 0;
+  std::string cause;
+  int64_t duration_ms = 0;
+};
+
+// `t` as "2026-12-09T14:03:07+01:00": the local time and its offset from UTC.
+std::string iso_local_time(const std::tm& t);
+
+// One field as RFC 4180 writes it: in double quotes, quotes doubled, when it holds a comma, a
+// double quote, CR or LF; as it is otherwise.
+std::string csv_field(std::string_view text);
+
+// The header line and a record's line, each with its CR LF. The record's line carries the tool's
+// version and the host name.
+std::string run_header_line();
+std::string run_record_line(const RunRecord& record);
+
+// The SHA-256 of `size` bytes in lower-case hex.
+std::string sha256_hex(const uint8_t* data, size_t size);
+
+// The path of the runs file: runs.csv in the bench folder (the folder of the AT traffic logs, the
+// working directory). Tests give another path; an empty one restores the bench folder's.
+std::string runs_file_path();
+void set_runs_file_path(std::string path);
+
+// Appends `line` (a whole record with its line end) to the runs file `path`, durably: one write on
+// a descriptor opened for appending, then fdatasync. A file that is absent or empty gets the header
+// line in the same write; exactly one header appears however many threads and processes append at
+// once (a lock within the process and an flock on the file). When the file ends in a line cut by
+// a crash, the record starts on a line of its own. A write that fails leaves the file as it was.
+// False, with the reason in words in `why`, when the record could not be written.
+bool append_run_record(const std::string& path, std::string_view line, std::string* why);
+
+// Whether a status text tells of a failure, rather than of a step begun or passed, or of the end
+// of the run as a whole ("download error!", "device<n> errcode=<code>").
+bool status_tells_failure(std::string_view status);
+
+// Notes a status line of the run under way on `slot`: the first that tells of a failure is the
+// cause the record gives. Nothing happens while the slot has no run under way. Any thread.
+void note_run_status(const ModuleSlot& slot, std::string_view status);
+
+// The record of one run, kept by its worker. Made when the run begins (its start time, and the
+// facts of its AT port, on the worker's thread); `finish` writes the record when the outcome is
+// known, before the result is sent.
+class RunRecorder {
+ public:
+  explicit RunRecorder(ModuleSlot& slot);
+  ~RunRecorder();
+  RunRecorder(const RunRecorder&) = delete;
+  RunRecorder& operator=(const RunRecorder&) = delete;
+
+  // Writes the record of the run that ended with `result` and adds the run to the day's totals.
+  // The cause of a failure is the first status noted for the run that told of one, or else the
+  // run's own "device<n> errcode=<code>" line. A record that cannot be written is shown on the
+  // module's status line ("record not written: runs.csv: <reason>") and on the debug channel; the
+  // result stands.
+  void finish(int result);
+
+ private:
+  ModuleSlot& slot_;
+  std::tm start_{};
+  int64_t start_ms_ = 0;
+  PortFacts port_;
+  bool finished_ = false;
+};
+
+}  // namespace engine

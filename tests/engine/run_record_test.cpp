@@ -1,0 +1,331 @@
+// The record of every run in runs.csv and the day's totals, through real worker runs against
+// simulated modules on the virtual clock.
+#include "engine/run_record.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "engine/day_totals.h"
+#include "engine/download_worker.h"
+#include "engine/file_image.h"
+#include "engine/notifications.h"
+#include "engine/run_control.h"
+#include "platform/com_ports.h"
+#include "platform/virtual_clock.h"
+#include "tests/support/debug_capture.h"
+#include "tests/support/simulated_port.h"
+#include "tests/support/temp_dir.h"
+
+namespace fs = std::filesystem;
+using engine::RunColumn;
+using Records = std::vector<std::vector<std::string>>;
+
+namespace {
+
+// The SHA-256 of the update file the tests write: 3000 bytes 0, 1, ... 250, 0, 1, ...
+constexpr const char* kUpdateHash =
+    "e8ca4bf83f56152c01649f88bd7c91b15ae8137d9a709572e04fae55894ea75e";
+
+// The records of a text as RFC 4180 reads it: CR LF ends a record outside double quotes.
+Records parse_csv(const std::string& text) {
+  Records records(1);
+  std::string field;
+  bool quoted = false;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (quoted && text.compare(i, 2, "\"\"") == 0) {
+      field += text[i++];
+    } else if (text[i] == '"') {
+      quoted = !quoted;
+    } else if (!quoted && (text[i] == ',' || text.compare(i, 2, "\r\n") == 0)) {
+      records.back().push_back(std::move(field));
+      field.clear();
+      if (text[i] == '\r') records.emplace_back(), ++i;
+    } else {
+      field += text[i];
+    }
+  }
+  EXPECT_TRUE(field.empty() && records.back().empty()) << "the text ends inside a record";
+  records.pop_back();
+  return records;
+}
+
+const std::string& at(const std::vector<std::string>& record, RunColumn column) {
+  return record.at(static_cast<size_t>(column));
+}
+
+// Central European Time (UTC+1 in December) for the scope, and its local times of December 2026.
+struct CentralEuropeanTime {
+  CentralEuropeanTime() {
+    ::setenv("TZ", "CET-1CEST,M3.5.0,M10.5.0/3", 1);
+    ::tzset();
+  }
+  ~CentralEuropeanTime() {
+    ::unsetenv("TZ");
+    ::tzset();
+  }
+};
+std::tm december(int day, int hour, int minute, int second) {
+  std::tm t{second, minute, hour, day, 11, 126, 0, 0, -1, 0, nullptr};
+  std::time_t when = std::mktime(&t);
+  ::localtime_r(&when, &t);
+  return t;
+}
+std::time_t december_time(int day, int hour, int minute, int second) {
+  std::tm t = december(day, hour, minute, second);
+  return std::mktime(&t);
+}
+
+// The window: per module its status lines and "R:<ok>" in order, and whether runs.csv held the
+// module's line when its result came.
+class ResultWindow final : public engine::MainWindow {
+ public:
+  explicit ResultWindow(fs::path runs) : runs_(std::move(runs)) { engine::set_main_window(this); }
+  ~ResultWindow() override { engine::set_main_window(nullptr); }
+  void send_message(uint32_t msg, uintptr_t wParam, intptr_t lParam) override {
+    std::lock_guard lock(mutex_);
+    if (msg - engine::WM_SLOT_STATUS < 6u)
+      trace[msg - engine::WM_SLOT_STATUS].push_back(reinterpret_cast<const char*>(wParam));
+    if (msg != engine::WM_SLOT_RESULT) return;
+    trace[wParam].push_back("R:" + std::to_string(lParam));
+    recorded_at_result[wParam] =
+        std::regex_search(testing_support::read_file(runs_),
+                          std::regex("\n[^,]*,[^,]*," + std::to_string(wParam + 1) + ","));
+  }
+  std::array<std::vector<std::string>, 6> trace;
+  std::array<bool, 6> recorded_at_result{};
+
+ private:
+  std::mutex mutex_;
+  fs::path runs_;
+};
+
+class RecordTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    engine::set_runs_file_path(runs.string());
+    platform::set_port_opener([this](unsigned n, std::string*) {
+      std::lock_guard lock(opener_mutex);
+      if (on_open) on_open();
+      auto sim = testing_support::make_simulated_port(faults[n]);
+      modules[n] = sim.module;
+      return std::shared_ptr<platform::SerialPort>(sim.port);
+    });
+    std::string content(3000, '\0');
+    for (size_t i = 0; i < content.size(); ++i) content[i] = static_cast<char>(i % 251);
+    std::ofstream(update, std::ios::binary) << content;
+    for (int k = 0; k < 6; ++k) {
+      slots[k].index = k;
+      slots[k].atPort = k + 1;
+      slots[k].sleepTime = 0;
+      slots[k].filePath = update.string();
+    }
+  }
+  void TearDown() override {
+    platform::set_port_opener({});
+    engine::set_runs_file_path("");
+    engine::set_port_facts_provider({});
+  }
+  // Runs the modules side by side, each on its worker thread, to their ends.
+  void run(std::vector<int> indices) {
+    for (int k : indices) ASSERT_TRUE(engine::start_run(slots[k]));
+    for (int k : indices) engine::join_worker(slots[k]);
+  }
+
+  CentralEuropeanTime zone;
+  testing_support::TempDir dir;
+  fs::path runs = dir.path() / "runs.csv";
+  fs::path update = dir.path() / "update.bin";
+  platform::VirtualClock clock{december_time(9, 12, 0, 0)};
+  platform::ScopedClock use_clock{clock};
+  ResultWindow window{runs};
+  testing_support::DebugCapture debug;
+  std::array<engine::ModuleSlot, 6> slots;
+  std::mutex opener_mutex;
+  std::map<unsigned, simulator::Faults> faults;
+  std::map<unsigned, std::shared_ptr<simulator::SimulatedModule>> modules;
+  std::function<void()> on_open;
+};
+
+}  // namespace
+
+TEST_F(RecordTest, SixModulesFinishingAtOnceGiveSixWholeLinesUnderOneHeader) {
+  engine::set_port_facts_provider([](int com) {
+    const std::string n = std::to_string(com);
+    return engine::PortFacts{"/dev/ttyUSB" + n, "pci-0000:00:14.0-usb-0:" + n, "SN," + n + "\""};
+  });
+  faults[6].count_offset = 1;
+  const engine::DayTotals::Counts before = engine::day_totals().counts();
+  run({0, 1, 2, 3, 4, 5});
+
+  Records r = parse_csv(testing_support::read_file(runs));
+  ASSERT_EQ(r.size(), 7u) << testing_support::read_file(runs);
+  EXPECT_EQ(r[0], (std::vector<std::string>{"start", "end", "module", "com", "device", "id_path",
+                                            "serial", "file", "size", "sha256", "result", "cause",
+                                            "duration_ms", "version", "host"}));
+  char host[256] = {};
+  ::gethostname(host, sizeof host - 1);
+  std::string seen;
+  for (size_t k = 1; k < r.size(); ++k) {
+    const std::vector<std::string>& row = r[k];
+    ASSERT_EQ(row.size(), 15u);
+    const std::string n = at(row, RunColumn::module), cause = at(row, RunColumn::cause);
+    const int module = std::stoi(n);
+    seen += n;
+    EXPECT_EQ(row, (std::vector<std::string>{
+                       "2026-12-09T12:00:00+01:00", at(row, RunColumn::end), n, n,
+                       "/dev/ttyUSB" + n, "pci-0000:00:14.0-usb-0:" + n, "SN," + n + "\"",
+                       update.string(), "3000", kUpdateHash, module < 6 ? "0" : "13", cause,
+                       at(row, RunColumn::duration_ms), QUILL_VERSION, host}));
+    EXPECT_TRUE(std::regex_match(at(row, RunColumn::end) + " " + at(row, RunColumn::duration_ms),
+                                 std::regex(R"(2026-12-09T12:0\d:\d\d\+01:00 \d{4,})")));
+    // A failure gives the first status of its run that told of it.
+    const auto& trace = window.trace[module - 1];
+    EXPECT_EQ(cause.empty(), module < 6);
+    EXPECT_TRUE(cause.empty() || std::find(trace.begin(), trace.end(), cause) != trace.end());
+    EXPECT_TRUE(window.recorded_at_result[module - 1]) << "the record came after the result";
+  }
+  std::sort(seen.begin(), seen.end());
+  EXPECT_EQ(seen, "123456");
+
+  const engine::DayTotals::Counts after = engine::day_totals().counts();
+  EXPECT_EQ(after.date, "2026-12-09");
+  EXPECT_EQ(after.passed - before.passed, 5);
+  EXPECT_EQ(after.failed - before.failed, 1);
+}
+
+TEST_F(RecordTest, EveryEndOfARunIsRecordedAndTheHashIsOfTheBytesSent) {
+  struct Case {
+    std::string file;
+    bool stop;
+    std::string result, cause, size;
+  } cases[] = {
+      {(dir.path() / "bad,name.bin").string(), false, "3", "invalid file name!", ""},
+      {(dir.path() / "missing.bin").string(), false, "3", "read file error!", ""},
+      {update.string(), true, "15", "Download Pause!", "3000"},  // stopped in its settling wait
+  };
+  for (const Case& c : cases) {
+    slots[0].run = {c.file, engine::module_file_name(c.file, nullptr), 1, 8000};
+    slots[0].runEnabled = c.stop ? 0 : 1;
+    c.stop ? slots[0].stopRequest.raise() : slots[0].stopRequest.clear();
+    engine::DownloadWorker(&slots[0]);
+  }
+  // A folder whose name holds commas, quotes and a line break; the file is written over once it
+  // has been loaded.
+  const fs::path folder = dir.path() / "lot 7, \"north\"\r\nbench";
+  fs::create_directory(folder);
+  fs::rename(update, folder / "update.bin");
+  slots[2].filePath = (folder / "update.bin").string();
+  on_open = [&] { std::ofstream(folder / "update.bin", std::ios::binary) << "changed"; };
+  run({2});
+
+  Records r = parse_csv(testing_support::read_file(runs));
+  ASSERT_EQ(r.size(), 5u) << testing_support::read_file(runs);
+  for (size_t k = 0; k < 3; ++k) {
+    const Case& c = cases[k];
+    EXPECT_EQ(r[k + 1], (std::vector<std::string>{
+                            at(r[k + 1], RunColumn::start), at(r[k + 1], RunColumn::end), "1", "1",
+                            "", "", "", c.file, c.size, c.size.empty() ? "" : kUpdateHash, c.result,
+                            c.cause, at(r[k + 1], RunColumn::duration_ms),
+                            at(r[k + 1], RunColumn::version), at(r[k + 1], RunColumn::host)}));
+  }
+  EXPECT_EQ(at(r[4], RunColumn::file), slots[2].filePath);
+  EXPECT_EQ(at(r[4], RunColumn::result), "0");
+  EXPECT_EQ(at(r[4], RunColumn::sha256), kUpdateHash);  // not the hash of "changed"
+  EXPECT_EQ(modules[3]->files().at("update.bin").size(), 3000u);
+
+  // The record spanning two lines of the file counts once.
+  engine::DayTotals totals;
+  ASSERT_TRUE(totals.count_file(runs.string()));
+  EXPECT_EQ(totals.passed(), 1);
+  EXPECT_EQ(totals.failed(), 3);
+}
+
+TEST_F(RecordTest, ARecordThatCannotBeWrittenIsToldAndACutLineStaysApart) {
+  fs::create_directory(runs);  // cannot be opened for writing, not even by root
+  const int passed = engine::day_totals().passed();
+  run({0});
+  EXPECT_EQ(slots[0].exitCode, engine::DL_OK);
+  const auto& trace = window.trace[0];
+  ASSERT_GE(trace.size(), 3u);
+  EXPECT_EQ(std::vector<std::string>(trace.end() - 3, trace.end()),
+            (std::vector<std::string>{"download success!\r\n",
+                                      "record not written: runs.csv: Is a directory", "R:1"}));
+  EXPECT_EQ(debug.count("record not written: " + runs.string() + ": Is a directory"), 1);
+  EXPECT_EQ(engine::day_totals().passed(), passed + 1);  // counted all the same
+
+  // A record cut by a crash: the next one starts on a line of its own, and is counted.
+  fs::remove(runs);
+  const std::string cut = "2026-12-09T11:00:00+01:00,2026-12-09T11:00:09+01:00,1,1,,,,\"/upd";
+  std::ofstream(runs, std::ios::binary) << engine::run_header_line() << cut;
+  run({1});
+  const std::string text = testing_support::read_file(runs);
+  ASSERT_EQ(text.find(cut + "\r\n"), engine::run_header_line().size());
+  Records r = parse_csv(text.substr(engine::run_header_line().size() + cut.size() + 2));
+  ASSERT_EQ(r.size(), 1u);
+  EXPECT_EQ(at(r[0], RunColumn::module), "2");
+  engine::DayTotals totals;
+  ASSERT_TRUE(totals.count_file(runs.string()));
+  EXPECT_EQ(totals.passed(), 1);
+}
+
+TEST(DayTotalsTest, CountsTodaysRecordsOfTheFileAndSkipsWhatIsNotOne) {
+  CentralEuropeanTime zone;
+  platform::VirtualClock clock(december_time(9, 12, 0, 0));
+  platform::ScopedClock use_clock(clock);
+  testing_support::TempDir dir;
+  auto line = [](const std::string& end, const std::string& result) {
+    return "2026-12-08T23:00:00+01:00," + end + ",1,1,,,,/u.bin,9,ab," + result + ",,5,1.0,h\r\n";
+  };
+  const std::string text =
+      engine::run_header_line() + line("2026-12-08T23:59:59+01:00", "0") +  // yesterday
+      line("2026-12-09T00:00:00+01:00", "0") + line("2026-12-09T11:59:59.250+01:00", "16") +
+      line("2026-12-08T23:30:00+00:00", "0") +  // 00:30 here: today
+      line("2026-12-09T00:30:00+02:00", "6") +  // 23:30 here: yesterday
+      "2026-12-09T09:00:00+01:00,2026-12-09T09:00:05+01:00,1,1,,,,\"/cut\r\n" +  // quote left open
+      line("2026-12-09T09:00:05+01:00", "10") + "hello,world\r\n\r\n" + line("today", "0") +
+      line("2026-12-09T10:00:00+01:00", "x") + line("2026-12-09T10:00:00+01:00", "0,extra") +
+      line("2026-12-09T10:00:00", "0") +
+      line("2026-12-09T10:00:00+01:00", "0").substr(0, 60);  // cut before its line end
+  std::ofstream(dir.path() / "runs.csv", std::ios::binary) << text;
+
+  engine::DayTotals totals;
+  ASSERT_TRUE(totals.count_file((dir.path() / "runs.csv").string()));
+  EXPECT_EQ(totals.passed(), 2);
+  EXPECT_EQ(totals.failed(), 2);
+  EXPECT_EQ(totals.counts().date, "2026-12-09");
+  ASSERT_TRUE(totals.count_file((dir.path() / "none.csv").string()));  // none yet: nothing
+  EXPECT_EQ(totals.passed() + totals.failed(), 0);
+  std::string why;
+  EXPECT_FALSE(totals.count_file(dir.path().string(), &why));
+  EXPECT_EQ(why, "Is a directory");
+}
+
+TEST(DayTotalsTest, StartAgainFromZeroAtLocalMidnight) {
+  CentralEuropeanTime zone;
+  platform::VirtualClock clock(december_time(9, 23, 59, 50));
+  platform::ScopedClock use_clock(clock);
+  engine::DayTotals totals;
+  totals.add(true, december(9, 23, 59, 40));
+  totals.add(false, december(9, 23, 59, 45));
+  const uint64_t changes = totals.changes();
+  EXPECT_EQ(totals.passed() * 10 + totals.failed(), 11);
+
+  clock.advance_ms(15000);  // 00:00:05
+  EXPECT_EQ(totals.passed() + totals.failed(), 0);
+  EXPECT_EQ(totals.counts().date, "2026-12-10");
+  EXPECT_NE(totals.changes(), changes);        // the new day is a change for the window
+  totals.add(false, december(9, 23, 59, 58));  // ended yesterday: not today's
+  totals.add(false, december(10, 0, 0, 4));
+  EXPECT_EQ(totals.failed(), 1);
+}

@@ -1,0 +1,83 @@
+// The runner's record of each run in runs.csv, and today's totals in its summary and its report.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <regex>
+#include <string>
+
+#include "engine/run_record.h"
+#include "tests/support/temp_dir.h"
+#include "tests/tools/tool_process.h"
+
+namespace fs = std::filesystem;
+using namespace testing_support;
+
+namespace {
+
+// The local time at 00:00:01 today, as the records write it; in `date` its date.
+std::string early_today(std::string* date) {
+  std::time_t now = std::time(nullptr);
+  std::tm t{};
+  ::localtime_r(&now, &t);
+  t.tm_hour = t.tm_min = 0;
+  t.tm_sec = 1;
+  t.tm_isdst = -1;
+  std::time_t when = std::mktime(&t);
+  ::localtime_r(&when, &t);
+  *date = engine::iso_local_time(t).substr(0, 10);
+  return engine::iso_local_time(t);
+}
+
+// `text` as a regular expression that matches it literally.
+std::string literal(const std::string& text) {
+  return std::regex_replace(text, std::regex(R"([.^$|()\[\]{}*+?\\])"), R"(\$&)");
+}
+
+class RunnerRecordTest : public ToolBench {};
+
+}  // namespace
+
+TEST_F(RunnerRecordTest, EachModuleIsRecordedWithItsPortAndTodaysTotalsFollowTheFile) {
+  write_settings(2);
+  std::string today;
+  const std::string morning = early_today(&today);  // a pass of earlier today, and a foreign line
+  std::ofstream(bench.path() / "runs.csv", std::ios::binary)
+      << engine::run_header_line() << morning << "," << morning
+      << ",1,1,,,,/u.bin,9,ab,0,,5,1.0,h\r\nnot a record\r\n";
+  Process sim = start_simulator({"--count", "2", "--fault", "COM2:count-offset=1"});
+
+  Process run = spawn({QUILL_RUNNER, "--json"}, bench.path(), runtime.str());
+  nlohmann::json report = nlohmann::json::parse(read_all(run.output));
+  EXPECT_EQ(wait_exit(run.pid), 1);
+  if (report["today"]["date"] != today) GTEST_SKIP() << "midnight came during the test";
+  EXPECT_EQ(report["today"]["passed"], 2) << report.dump();
+  EXPECT_EQ(report["today"]["failed"], 1);
+
+  // Each module's line: the pseudo-terminal its link led to, which the device database does not
+  // know (no ID_PATH, no serial number), and the hash of the 1500 bytes of 'Q' it was sent.
+  const std::string text = read_file(bench.path() / "runs.csv");
+  for (const char* n : {"1", "2"}) {
+    const std::string device =
+        literal(fs::canonical(bench.path() / "ports" / ("COM" + std::string(n))));
+    EXPECT_TRUE(std::regex_search(
+        text,
+        std::regex("\r\n" + today + "T[^,]+," + today + "T[^,]+," + n + "," + n + "," + device +
+                   ",,," + literal((bench.path() / "update.bin").string()) +
+                   ",1500,bccc6a16c50be1f7867ffdb55d6704b81cc543081feac8f46e93cb067aa0f6ad," +
+                   (n[0] == '1' ? "0,," : "13,[^,]+,") + "\\d+," + literal(QUILL_VERSION) + ",")))
+        << text;
+  }
+
+  // A restart counts the file again; the summary of a run ends with today's totals.
+  run = spawn({QUILL_RUNNER, "1"}, bench.path(), runtime.str());
+  const std::string out = read_all(run.output);
+  EXPECT_EQ(wait_exit(run.pid), 0) << out;
+  if (out.find("Today (" + today + ")") == std::string::npos) GTEST_SKIP() << "a new day: " << out;
+  const std::string totals = "Today (" + today + "): 3 passed, 1 failed\n";
+  EXPECT_EQ(out.substr(out.size() - std::min(out.size(), totals.size())), totals) << out;
+  stop(sim);
+}

@@ -1,13 +1,17 @@
 // quillmark-run: updates the modules of the bench folder it runs in, without a window.
 //
-//   quillmark-run [--debug FILE] [--json] [MODULE]...
+//   quillmark-run [--debug FILE] [--json | --watch] [MODULE]...
 //
 // Reads ZEBL.ini of the working directory as the window does and runs every module that has an AT
 // port, or the modules named (1 to 6), side by side. Shows a progress row per module (a
 // time-stamped line per event when standard output is not a terminal), then PASS or FAIL per
 // module. The exit codes are those of tools/runner/options.h.
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <signal.h>
 #include <sys/ioctl.h>
+#endif
 #include <unistd.h>
 
 #include <algorithm>
@@ -40,6 +44,7 @@
 #include "tools/runner/options.h"
 #include "tools/runner/terminal_view.h"
 #include "tools/runner/time_stamp.h"
+#include "tools/runner/watch.h"
 
 namespace {
 
@@ -54,11 +59,46 @@ void on_resize(int) {
   resized = true;
 }
 
+#ifdef _WIN32
+int terminal_width() {
+  CONSOLE_SCREEN_BUFFER_INFO info{};
+  if (::GetConsoleScreenBufferInfo(::GetStdHandle(STD_OUTPUT_HANDLE), &info) &&
+      info.srWindow.Right >= info.srWindow.Left)
+    return info.srWindow.Right - info.srWindow.Left + 1;
+  return 80;
+}
+
+// Ctrl-C and Ctrl-Break stop the modules, as the interrupt signal does elsewhere.
+BOOL WINAPI on_console_event(DWORD event) {
+  if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) return FALSE;
+  on_interrupt(0);
+  return TRUE;
+}
+
+// The console tells of a new width only to a program that reads its input: the width is looked at
+// twice a second instead.
+void CALLBACK check_width(void*, BOOLEAN) {
+  static std::atomic<int> last{0};
+  const int width = terminal_width();
+  if (last.exchange(width) != width) on_resize(0);
+}
+
+// Rows are redrawn in place on a console that takes the terminal's control sequences.
+bool console_redraws() {
+  HANDLE out = ::GetStdHandle(STD_OUTPUT_HANDLE);
+  DWORD mode = 0;
+  if (!::GetConsoleMode(out, &mode)) return false;
+  if (!::SetConsoleMode(out, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING)) return false;
+  ::SetConsoleOutputCP(CP_UTF8);
+  return true;
+}
+#else
 int terminal_width() {
   winsize size{};
   if (::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
   return 80;
 }
+#endif
 
 int bad_input(const std::string& message) {
   std::fprintf(stderr, "quillmark-run: %s\n", message.c_str());
@@ -118,7 +158,11 @@ int main(int argc, char** argv) {
   if (options.debug_file == "-") {
     debug = std::make_shared<DebugLog>(stderr, false);
   } else if (!options.debug_file.empty()) {
+#ifdef _WIN32
+    std::FILE* file = std::fopen(options.debug_file.c_str(), "a");
+#else
     std::FILE* file = std::fopen(options.debug_file.c_str(), "ae");
+#endif
     if (!file)
       return bad_input("cannot open the debug file " + options.debug_file + ": " +
                        std::strerror(errno));
@@ -183,7 +227,11 @@ int main(int argc, char** argv) {
   if (std::string why; !engine::day_totals().count_file(engine::runs_file_path(), &why))
     engine::debug_trace("today's runs not counted: %s: %s", engine::runs_file_path().c_str(),
                         why.c_str());
+#ifdef _WIN32
+  const bool live = !options.json && ::isatty(STDOUT_FILENO) == 1 && console_redraws();
+#else
   const bool live = !options.json && ::isatty(STDOUT_FILENO) == 1;
+#endif
   if (!options.json) {
     std::printf("Update file: %s\n", update_file.c_str());
     std::fflush(stdout);
@@ -198,6 +246,11 @@ int main(int argc, char** argv) {
       live ? terminal_width() : 80);
   engine::RunHost host(view, [&loop](std::function<void()> call) { loop.post(std::move(call)); });
 
+#ifdef _WIN32
+  ::SetConsoleCtrlHandler(on_console_event, TRUE);
+  HANDLE width_timer = nullptr;
+  if (live) ::CreateTimerQueueTimer(&width_timer, nullptr, check_width, nullptr, 500, 500, 0);
+#else
   struct sigaction action {};
   action.sa_handler = on_interrupt;
   sigaction(SIGINT, &action, nullptr);
@@ -205,6 +258,19 @@ int main(int argc, char** argv) {
   struct sigaction resize {};
   resize.sa_handler = on_resize;
   sigaction(SIGWINCH, &resize, nullptr);
+#endif
+
+  if (options.watch) {
+    const int code = runner::watch_modules(modules, view, loop, interrupted, [&] {
+      if (resized.exchange(false) && live) view.set_width(terminal_width());
+      view.draw();
+    });
+    host.shut_down();
+    const engine::DayTotals::Counts today = engine::day_totals().counts();
+    std::printf("Today (%s): %d passed, %d failed\n", today.date.c_str(), today.passed,
+                today.failed);
+    return code;
+  }
 
   std::vector<bool> started(engine::kModuleCount, false);
   std::vector<std::string> open_failure(engine::kModuleCount);

@@ -53,6 +53,8 @@ bool parse_options(int argc, const char* const* argv, Options* options, std::str
       options->version = true;
     } else if (arg == "--json") {
       options->json = true;
+    } else if (arg == "--watch") {
+      options->watch = true;
     } else if (arg == "--debug") {
       if (i + 1 >= argc) {
         *error = "option '--debug' requires an argument";
@@ -70,6 +72,10 @@ bool parse_options(int argc, const char* const* argv, Options* options, std::str
       return false;
     }
   }
+  if (options->watch && options->json) {
+    *error = "--watch prints a line per result; it does not combine with --json";
+    return false;
+  }
   return true;
 }
 
@@ -86,6 +92,9 @@ std::string help_text() {
          "                    standard error)\n"
          "      --json        print one JSON document with the results at the end, and nothing\n"
          "                    else on standard output\n"
+         "      --watch       keep running: start each module when its AT port is plugged in\n"
+         "                    (again only after it was away for 3 s), print a line per result;\n"
+         "                    Ctrl-C waits for the runs under way, a second Ctrl-C stops them\n"
          "  -h, --help        show this help and exit\n"
          "      --version     show the version and exit\n"
          "      --            end of the options\n"
@@ -100,7 +109,7 @@ std::string help_text() {
          "    2  bad arguments, no usable ZEBL.ini, no usable update file, or a debug file that\n"
          "       cannot be opened\n"
          "    3  the tool is already open on this computer\n"
-         "  130  stopped by Ctrl-C\n";
+         "  130  stopped by Ctrl-C (with --watch: by a second Ctrl-C)\n";
 }
 
 std::string version_text() {

@@ -17,6 +17,7 @@ struct Options {
   bool help = false;
   bool version = false;
   bool json = false;
+  bool watch = false;        // start each module when its port arrives, until interrupted
   std::string debug_file;    // empty: no diagnostic output; "-": standard error
   std::vector<int> modules;  // slot indices 0..5 named on the command line, in order
 };

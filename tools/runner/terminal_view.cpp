@@ -70,6 +70,10 @@ std::chrono::system_clock::time_point TerminalView::end_time(int index) const {
 
 void TerminalView::started(int index) {
   if (Row* r = find(index)) {
+    Row fresh;
+    fresh.module = r->module;
+    *r = fresh;
+    dirty_ = true;
     r->start = Clock::now();
     r->wall_start = std::chrono::system_clock::now();
   }

@@ -29,7 +29,8 @@ class TerminalView final : public engine::MainWindow {
 
   void send_message(uint32_t msg, uintptr_t wParam, intptr_t lParam) override;
 
-  // The module's run begins now (its elapsed time counts from here).
+  // The module's run begins now (its elapsed time counts from here); what a run before it showed
+  // is cleared.
   void started(int index);
   // The terminal is `width` columns wide now; the rows are redrawn to fit.
   void set_width(int width);
@@ -39,6 +40,8 @@ class TerminalView final : public engine::MainWindow {
   void draw();
 
   bool all_finished() const;
+  // Whether the module's run has sent its end.
+  bool finished(int index) const { return find(index) && find(index)->finished; }
   int result_ok(int index) const { return find(index) ? find(index)->ok : -1; }
   // The first status text that told of a failure; empty when there was none.
   std::string cause(int index) const { return find(index) ? find(index)->cause : std::string(); }

@@ -1,0 +1,107 @@
+#include "tools/runner/watch.h"
+
+#include <array>
+#include <string>
+
+#include "devices/port_census.h"
+#include "devices/port_watcher.h"
+#include "engine/module_slot.h"
+#include "engine/plug_in_start.h"
+#include "engine/port_notices.h"
+#include "engine/run_control.h"
+#include "engine/run_record.h"
+#include "platform/clock.h"
+#include "tools/runner/bench_checks.h"
+#include "tools/runner/options.h"
+
+namespace runner {
+
+namespace {
+
+std::string module_name(int k) {
+  return "Module" + std::to_string(k + 1) + " COM" + std::to_string(engine::slots()[k].atPort);
+}
+
+}  // namespace
+
+int watch_modules(const std::vector<int>& modules, TerminalView& view, CallQueue& loop,
+                  std::atomic<bool>& interrupted, const std::function<void()>& tick) {
+  auto& slots = engine::slots();
+  std::array<int32_t, engine::kModuleCount> at_ports{};
+  for (int k : modules) at_ports[k] = slots[k].atPort;
+  std::array<bool, engine::kModuleCount> running{};
+  std::array<std::string, engine::kModuleCount> serials{};
+  engine::PlugInStart plug_in;
+  devices::PortWatcher watcher;
+  bool any_failed = false;
+  bool draining = false;  // the first interrupt: nothing new starts
+  bool stopped = false;   // the second: the runs under way are stopped
+
+  view.note("Watching: a module starts when its port arrives. Ctrl-C ends the watch.");
+  for (int k : modules)
+    view.send_message(engine::WM_SLOT_STATUS + static_cast<uint32_t>(k),
+                      reinterpret_cast<uintptr_t>("Waiting for the module..."), 0);
+
+  auto start = [&](int k) {
+    view.started(k);
+    serials[k] = engine::port_facts(slots[k].atPort).serial;
+    if (engine::start_module(slots[k]) == engine::StartOutcome::started) {
+      running[k] = true;
+      return;
+    }
+    const std::string why = port_open_failure(static_cast<unsigned>(slots[k].atPort));
+    view.note(module_name(k) + " FAIL: OpenATPort Failed!" + (why.empty() ? "" : " " + why));
+    any_failed = true;
+  };
+
+  while (true) {
+    loop.run_for(std::chrono::milliseconds(100));
+    for (const devices::PortNotice& notice : watcher.take_notices()) {
+      const int64_t now = platform::clock().now_ms();
+      if (notice.event == devices::DBT_DEVICEREMOVECOMPLETE) {
+        devices::GetDevicePorts();
+        if (auto d = engine::removal_port_number(notice.port_name)) plug_in.on_removal(*d, now);
+        continue;
+      }
+      if (notice.event != devices::DBT_DEVICEARRIVAL || draining) continue;
+      const int32_t com = engine::arrival_port_number(notice.port_name);
+      devices::GetDevicePorts();
+      std::array<bool, engine::kModuleCount> idle{};
+      for (int k : modules)
+        idle[k] = !running[k] && slots[k].busy.load() == 0 && !engine::worker_in_progress(slots[k]);
+      if (auto k = plug_in.on_arrival(com, engine::port_facts(com).serial, now, at_ports, idle))
+        start(*k);
+    }
+    for (int k : modules) {
+      if (!running[k] || !view.finished(k)) continue;
+      running[k] = false;
+      const bool passed = view.result_ok(k) == 1 && slots[k].exitCode == engine::DL_OK;
+      plug_in.on_run_finished(k, passed, serials[k]);
+      any_failed = any_failed || !passed;
+      std::string cause = view.cause(k);
+      view.note(module_name(k) +
+                (passed ? " PASS"
+                        : " FAIL (errcode " + std::to_string(slots[k].exitCode.load()) +
+                              "): " + (cause.empty() ? "download error!" : cause)));
+    }
+    if (interrupted.exchange(false)) {
+      if (!draining) {
+        draining = true;
+        view.note(
+            "Interrupted: no new runs; waiting for the runs under way (Ctrl-C again stops "
+            "them).");
+      } else if (!stopped) {
+        stopped = true;
+        view.note("Interrupted again: stopping the modules...");
+        for (int k : modules) engine::request_stop(slots[k]);
+      }
+    }
+    tick();
+    bool any_running = false;
+    for (int k : modules) any_running = any_running || running[k];
+    if (draining && !any_running) break;
+  }
+  return stopped ? kExitInterrupted : any_failed ? kExitFailed : kExitPassed;
+}
+
+}  // namespace runner

@@ -1,15 +1,11 @@
 #include "config/device_table.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <utility>
 
 #include "engine/notifications.h"
 #include "platform/atol_number.h"
+#include "platform/files.h"
 
 namespace config {
 
@@ -24,21 +20,20 @@ int hex_digit(char c) {
 
 // Reads the regular file at `path` in pieces of 4096 bytes. False when it cannot be opened or read.
 bool read_in_pieces(const char* path, DeviceTableParser& parser) {
-  int fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) return false;
-  struct stat st {};
-  bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+  platform::File file = platform::File::open(path, platform::FileAccess::read);
+  if (!file.is_open()) return false;
+  platform::FileStatus st;
+  bool ok = file.status(&st) && st.regular;
   char buffer[4096];
   while (ok) {
-    ssize_t n = ::read(fd, buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
+    long n = file.read(buffer, sizeof buffer);
     if (n <= 0) {
       ok = n == 0;
       break;
     }
     parser.feed({buffer, static_cast<size_t>(n)});
   }
-  ::close(fd);
+  file.close();
   if (ok) parser.finish();
   return ok;
 }

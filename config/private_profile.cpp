@@ -1,17 +1,10 @@
 #include "config/private_profile.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <atomic>
-#include <cerrno>
-#include <climits>
-#include <cstdlib>
-#include <cstring>
 #include <optional>
 
 #include "engine/notifications.h"
+#include "platform/files.h"
 
 namespace config {
 
@@ -27,61 +20,42 @@ void reached(WriteStep step) {
 }
 
 // Why an operation failed: what was done and the system's reason.
-std::string failure(const char* what) {
-  return std::string(what) + ": " + std::strerror(errno);
+std::string failure(const char* what, const platform::FileError& error) {
+  return std::string(what) + ": " + error.text;
 }
-
-class Descriptor {
- public:
-  explicit Descriptor(int fd) : fd_(fd) {}
-  ~Descriptor() { release(); }
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  int get() const { return fd_; }
-  // Closes now, reporting the result (a delayed write error shows up here).
-  bool release() {
-    if (fd_ < 0) return true;
-    int fd = fd_;
-    fd_ = -1;
-    return ::close(fd) == 0;
-  }
-
- private:
-  int fd_;
-};
 
 enum class ReadOutcome { read, missing, failed };
 
-// Reads the whole regular file at `path`; its mode goes to `mode` when `mode` is given.
+// Reads the whole regular file at `path`; its permissions go to `permissions` when given.
 ReadOutcome read_whole_file(const std::string& path, std::string& content, std::string& why,
-                            mode_t* mode = nullptr) {
-  Descriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-  if (fd.get() < 0) {
-    if (errno == ENOENT) return ReadOutcome::missing;
-    why = failure("open");
+                            uint32_t* permissions = nullptr) {
+  platform::FileError error;
+  platform::File file = platform::File::open(path, platform::FileAccess::read, &error);
+  if (!file.is_open()) {
+    if (error.missing) return ReadOutcome::missing;
+    why = failure("open", error);
     return ReadOutcome::failed;
   }
-  struct stat st {};
-  if (::fstat(fd.get(), &st) != 0) {
-    why = failure("stat");
+  platform::FileStatus st;
+  if (!file.status(&st, &error)) {
+    why = failure("stat", error);
     return ReadOutcome::failed;
   }
-  if (!S_ISREG(st.st_mode)) {
+  if (!st.regular) {
     why = "not a regular file";
     return ReadOutcome::failed;
   }
-  if (static_cast<size_t>(st.st_size) > kMaxProfileFileSize) {
+  if (static_cast<uint64_t>(st.size) > kMaxProfileFileSize) {
     why = "larger than 1 MiB";
     return ReadOutcome::failed;
   }
-  if (mode) *mode = st.st_mode & 07777;
+  if (permissions) *permissions = st.permissions;
   content.clear();
   char buffer[4096];
   for (;;) {
-    ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
+    long n = file.read(buffer, sizeof buffer, &error);
     if (n < 0) {
-      why = failure("read");
+      why = failure("read", error);
       return ReadOutcome::failed;
     }
     if (n == 0) return ReadOutcome::read;
@@ -93,77 +67,51 @@ ReadOutcome read_whole_file(const std::string& path, std::string& content, std::
   }
 }
 
-bool write_all(int fd, std::string_view data) {
-  while (!data.empty()) {
-    ssize_t n = ::write(fd, data.data(), data.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      if (n == 0) errno = ENOSPC;
-      return false;
-    }
-    data.remove_prefix(static_cast<size_t>(n));
-  }
-  return true;
-}
-
-// The file a write replaces: the target of a symbolic link, so that the link itself survives.
-std::string write_target(const std::string& path) {
-  struct stat st {};
-  if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
-  char resolved[PATH_MAX];
-  return ::realpath(path.c_str(), resolved) ? std::string(resolved) : path;
-}
-
-// A new, empty temporary file beside `target`, created with the usual permissions (0666 less the
-// umask); its name goes to `temporary`.
-int create_temporary(const std::string& target, std::string& temporary) {
+// A new, empty temporary file beside `target`, created with the usual permissions; its name goes
+// to `temporary`.
+platform::File create_temporary(const std::string& target, std::string& temporary,
+                                platform::FileError& error) {
   static std::atomic<unsigned> counter{0};
-  size_t slash = target.rfind('/');
+  size_t slash = target.find_last_of(platform::kPathSeparators);
   std::string folder = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
   std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
   for (int attempt = 0; attempt < 100; ++attempt) {
-    temporary = folder + "." + base + "." + std::to_string(::getpid()) + "-" +
+    temporary = folder + "." + base + "." + std::to_string(platform::process_id()) + "-" +
                 std::to_string(counter++) + ".tmp";
-    int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd >= 0 || errno != EEXIST) return fd;
+    error = {};
+    platform::File file = platform::File::open(temporary, platform::FileAccess::create_new, &error);
+    if (file.is_open() || !error.exists) return file;
   }
-  return -1;
+  return platform::File();
 }
 
-// The rename is durable only once the folder itself is on disk.
-void flush_folder_of(const std::string& target) {
-  size_t slash = target.rfind('/');
-  std::string folder = slash == std::string::npos ? "." : target.substr(0, slash + 1);
-  Descriptor fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (fd.get() >= 0) ::fsync(fd.get());
-}
-
-// Replaces the file at `target` by `content`: a temporary file, flush, rename. On failure the
-// temporary file is removed, the old file is untouched and `why` says what failed.
-bool replace_file(const std::string& target, std::string_view content, const mode_t* mode,
+// Replaces the file at `target` by `content`: a temporary file, flush, then one replacing step
+// that is durable when it returns. On failure the temporary file is removed, the old file is
+// untouched and `why` says what failed.
+bool replace_file(const std::string& target, std::string_view content, const uint32_t* permissions,
                   std::string& why) {
   std::string temporary;
-  Descriptor fd(create_temporary(target, temporary));
-  if (fd.get() < 0) {
-    why = failure("create temporary file");
+  platform::FileError error;
+  platform::File file = create_temporary(target, temporary, error);
+  if (!file.is_open()) {
+    why = failure("create temporary file", error);
     return false;
   }
   reached(WriteStep::temporary_created);
   auto fail = [&](const char* what) {
-    why = failure(what);
-    fd.release();
-    ::unlink(temporary.c_str());
+    why = failure(what, error);
+    file.close();
+    platform::remove_file(temporary);
     return false;
   };
-  if (mode && ::fchmod(fd.get(), *mode) != 0) return fail("keep permissions");
-  if (!write_all(fd.get(), content)) return fail("write temporary file");
+  if (permissions && !file.set_permissions(*permissions, &error)) return fail("keep permissions");
+  if (!file.write_all(content, &error)) return fail("write temporary file");
   reached(WriteStep::temporary_written);
-  if (::fsync(fd.get()) != 0) return fail("flush temporary file");
-  if (!fd.release()) return fail("close temporary file");
+  if (!file.flush_to_disk(&error)) return fail("flush temporary file");
+  if (!file.close(&error)) return fail("close temporary file");
   reached(WriteStep::flushed);
-  if (::rename(temporary.c_str(), target.c_str()) != 0) return fail("rename");
+  if (!platform::replace_file(temporary, target, &error)) return fail("rename");
   reached(WriteStep::renamed);
-  flush_folder_of(target);
   return true;
 }
 
@@ -209,10 +157,10 @@ bool write_private_profile_string(std::string_view section, std::string_view key
   if (path.empty()) {
     why = "the settings folder is unknown";
   } else {
-    const std::string target = write_target(path);
+    const std::string target = platform::write_target(path);
     std::string content;
-    mode_t mode = 0;
-    ReadOutcome outcome = read_whole_file(target, content, why, &mode);
+    uint32_t permissions = 0;
+    ReadOutcome outcome = read_whole_file(target, content, why, &permissions);
     if (outcome != ReadOutcome::failed) {
       const DecodedProfile decoded = decode_profile(content);
       ProfileText text(decoded.text);
@@ -225,8 +173,8 @@ bool write_private_profile_string(std::string_view section, std::string_view key
         return true;
       } else if (!(written = encode_profile(decoded.encoding, text.text()))) {
         why = "a name or the value is not UTF-8 text, which a UTF-16 file cannot hold";
-      } else if (replace_file(target, *written, outcome == ReadOutcome::read ? &mode : nullptr,
-                              why)) {
+      } else if (replace_file(target, *written,
+                              outcome == ReadOutcome::read ? &permissions : nullptr, why)) {
         return true;
       }
     }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <limits>
 
+#include "devices/friendly_name.h"
 #include "devices/port_namespace.h"
 #include "engine/notifications.h"
 #include "platform/atol_number.h"
@@ -18,6 +19,13 @@ std::optional<int64_t> com_number_in_name(std::string_view name) {
   std::string_view rest = name.substr(com + 4);
   rest = rest.substr(0, std::min<size_t>(rest.find(')'), 39));
   return platform::atol_number(rest);
+}
+
+std::string census_name(std::string_view reported) {
+  std::optional<int64_t> number = com_number_in_name(reported);
+  if (number && *number > 0 && *number <= kMaxComNumber)
+    return friendly_name(reported.substr(0, reported.find("(COM")), static_cast<unsigned>(*number));
+  return std::string(reported.substr(0, 259));
 }
 
 int take_census(const std::vector<std::optional<std::string>>& friendly_names) {
@@ -41,6 +49,7 @@ int take_census(const std::vector<std::optional<std::string>>& friendly_names) {
   return found;
 }
 
+#ifndef _WIN32
 int GetDevicePorts() {
   int error = 0;
   std::optional<std::vector<ComPort>> ports = scan_ports(&error);
@@ -52,5 +61,6 @@ int GetDevicePorts() {
   for (const ComPort& port : offered_ports(*ports)) names.emplace_back(port.friendly_name);
   return take_census(names);
 }
+#endif
 
 }  // namespace devices

@@ -24,6 +24,12 @@ int GetDevicePorts();
 // or nothing for a device whose name could not be read.
 int take_census(const std::vector<std::optional<std::string>>& friendly_names);
 
+// A friendly name as a device reported it (on Windows), made safe as the names of the ports folder
+// are: when it holds a COM number that can be offered, the description before its "(COM" is
+// cleaned (see friendly_name) and the number kept; any other name is only cut to 259 bytes, which
+// the census still reads for its "(COM".
+std::string census_name(std::string_view reported);
+
 // The number that a friendly name gives: the text after its first "(COM" up to the ")" that
 // closes it (at most 39 characters), read the way atol reads. Nothing when there is no "(COM".
 std::optional<int64_t> com_number_in_name(std::string_view name);

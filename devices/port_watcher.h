@@ -1,21 +1,27 @@
 #pragma once
 
-#include <sys/types.h>
-
 #include <cstdint>
-#include <map>
 #include <string>
 #include <vector>
 
+#ifndef _WIN32
+#include <sys/types.h>
+
+#include <map>
+
 struct udev;
 struct udev_monitor;
+#endif
 
 namespace devices {
 
-// The codes of a device-change notice for a port, as the main dialog handles them.
+// The codes of a device-change notice for a port, as the main dialog handles them. Where Windows'
+// <dbt.h> is included first, its names (the same numbers) stand in their place.
+#ifndef DBT_DEVICEARRIVAL
 constexpr uint32_t DBT_DEVICEARRIVAL = 0x8000;
 constexpr uint32_t DBT_DEVICEREMOVECOMPLETE = 0x8004;
 constexpr uint32_t DBT_DEVTYP_PORT = 3;
+#endif
 
 struct PortNotice {
   uint32_t event = 0;  // DBT_DEVICEARRIVAL or DBT_DEVICEREMOVECOMPLETE
@@ -23,28 +29,56 @@ struct PortNotice {
   std::string port_name;  // "COM7"
 };
 
-// Watches the serial ports of the ports folder and turns every change of the offered set into
-// arrival and removal notices. It listens to udev (hardware ports come and go) and to the ports
-// folder and /dev/pts (links made by hand, pseudo-terminals opened and closed) through one
-// descriptor, so that the window's own event loop can wait on it: no thread of its own, and the
-// notices come out on the thread that calls take_notices().
+// Turns the serial ports that come and go into arrival and removal notices, without a thread of
+// its own: the notices come out on the thread that calls take_notices().
+//
+// On Linux it watches the serial ports of the ports folder and turns every change of the offered
+// set into notices. It listens to udev (hardware ports come and go) and to the ports folder and
+// /dev/pts (links made by hand, pseudo-terminals opened and closed) through one descriptor, so that
+// the window's own event loop can wait on it.
+//
+// On Windows the system itself tells every top-level window of each port that arrives or goes
+// (WM_DEVICECHANGE): the watcher keeps a hidden top-level window of its own, on the thread that
+// made it, and hands on the notices of port devices as they came.
 class PortWatcher {
  public:
-  // Takes the ports offered now as its starting point; they bring no notices.
+  // On Linux the ports offered now are the starting point; they bring no notices.
   PortWatcher();
   ~PortWatcher();
   PortWatcher(const PortWatcher&) = delete;
   PortWatcher& operator=(const PortWatcher&) = delete;
 
+#ifdef _WIN32
+  // The hidden window (an HWND); null when it could not be made, and then no notice comes.
+  void* window() const {
+    return window_;
+  }
+
+  // Handles the window's messages that are waiting, without waiting for more, and gives the
+  // notices of port devices among them in the order they came. Call it on the thread that made the
+  // watcher; a loop that waits uses MsgWaitForMultipleObjects on that thread.
+  std::vector<PortNotice> take_notices();
+
+  // What the window does with a WM_DEVICECHANGE: `event` is its wParam, `header` its lParam (a
+  // device broadcast header). An arrival or a removal of a port device becomes a notice.
+  void on_device_change(uintptr_t event, const void* header);
+#else
   // Readable whenever something may have changed (for a QSocketNotifier of type Read).
-  int fd() const { return epoll_fd_; }
+  int fd() const {
+    return epoll_fd_;
+  }
 
   // Reads what has happened without waiting, takes the offered set again if anything did, and
   // gives the difference: removals first, then arrivals, each in ascending COM number. A number
   // that now stands for another device is removed and arrives again.
   std::vector<PortNotice> take_notices();
+#endif
 
  private:
+#ifdef _WIN32
+  void* window_ = nullptr;
+  std::vector<PortNotice> pending_;
+#else
   bool drain_udev();
   bool drain_inotify();
   void watch_ports_folder();
@@ -57,6 +91,7 @@ class PortWatcher {
   int epoll_fd_ = -1;
   int parent_watch_ = -1;
   std::map<unsigned, dev_t> offered_;
+#endif
 };
 
 }  // namespace devices

@@ -1,14 +1,11 @@
 #include "engine/at_log.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <ctime>
 #include <mutex>
 
 #include "platform/clock.h"
 #include "platform/executable_dir.h"
+#include "platform/files.h"
 
 namespace engine {
 
@@ -56,8 +53,8 @@ std::string at_log_path(const ModuleSlot& slot) {
 }
 
 void write_at_log(const ModuleSlot& slot, Direction direction, std::string_view text) {
-  int fd = ::open(at_log_path(slot).c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-  if (fd < 0) return;
+  platform::File file = platform::File::open(at_log_path(slot), platform::FileAccess::append);
+  if (!file.is_open()) return;
   if (!text.empty()) {
     // Date and time are two readings of the clock, as two stamps.
     std::string record = stamp("%m/%d/%Y ");
@@ -66,16 +63,9 @@ void write_at_log(const ModuleSlot& slot, Direction direction, std::string_view 
     if (text.back() == '\r') text.remove_suffix(1);
     record += text;
     record += "\r\n";
-    // One write per record: with O_APPEND a record is never interleaved with another.
-    std::string_view rest = record;
-    while (!rest.empty()) {
-      ssize_t n = ::write(fd, rest.data(), rest.size());
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) break;
-      rest.remove_prefix(static_cast<size_t>(n));
-    }
+    // One write per record, appended: a record is never interleaved with another.
+    file.write_all(record);
   }
-  ::close(fd);
 }
 
 }  // namespace engine

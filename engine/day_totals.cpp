@@ -1,18 +1,14 @@
 #include "engine/day_totals.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <deque>
 #include <string_view>
 #include <vector>
 
 #include "engine/run_record.h"
 #include "platform/clock.h"
+#include "platform/files.h"
+#include "platform/local_time.h"
 
 namespace engine {
 
@@ -83,7 +79,7 @@ bool instant_of(std::string_view text, std::time_t* instant) {
   utc.tm_hour = hour;
   utc.tm_min = minute;
   utc.tm_sec = second;
-  *instant = ::timegm(&utc) - offset;
+  *instant = platform::utc_instant(utc) - offset;
   return true;
 }
 
@@ -193,9 +189,9 @@ class TodayCounter {
     std::tm local{};
     if (result.empty() || result.size() > 9 || !digits(result, 0, result.size(), &code) ||
         !instant_of(fields_[static_cast<size_t>(RunColumn::start)], &started) ||
-        !instant_of(fields_[static_cast<size_t>(RunColumn::end)], &ended) ||
-        !::localtime_r(&ended, &local))
+        !instant_of(fields_[static_cast<size_t>(RunColumn::end)], &ended))
       return false;
+    local = platform::local_calendar_time(ended);
     // The local date of the end, on today's calendar.
     if (date_key(local) == today_) ++(code == 0 ? passed : failed);
     return true;
@@ -219,27 +215,27 @@ void DayTotals::follow(int today) {
 bool DayTotals::count_file(const std::string& path, std::string* why) {
   const int today = date_key(platform::clock().local_time());
   TodayCounter counter(today);
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-  if (fd < 0 && errno != ENOENT) {
-    if (why) *why = std::strerror(errno);
+  platform::FileError error;
+  platform::File file = platform::File::open(path, platform::FileAccess::read, &error);
+  if (!file.is_open() && !error.missing) {
+    if (why) *why = error.text;
     return false;
   }
-  if (fd >= 0) {
-    struct stat st {};
-    const char* refused = nullptr;
-    if (::fstat(fd, &st) != 0)
-      refused = std::strerror(errno);
-    else if (S_ISDIR(st.st_mode))
-      refused = std::strerror(EISDIR);
-    else if (!S_ISREG(st.st_mode))
+  if (file.is_open()) {
+    platform::FileStatus st;
+    std::string refused;
+    if (!file.status(&st, &error))
+      refused = error.text;
+    else if (st.directory)
+      refused = "Is a directory";
+    else if (!st.regular)
       refused = "not a regular file";
     std::string line;
     bool overlong = false;
     std::vector<char> buffer(kReadSize);
-    while (!refused) {
-      const ssize_t n = ::read(fd, buffer.data(), buffer.size());
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0) refused = std::strerror(errno);
+    while (refused.empty()) {
+      const long n = file.read(buffer.data(), buffer.size(), &error);
+      if (n < 0) refused = error.text;
       if (n <= 0) break;
       std::string_view rest(buffer.data(), static_cast<size_t>(n));
       while (!rest.empty()) {
@@ -262,8 +258,8 @@ bool DayTotals::count_file(const std::string& path, std::string* why) {
         rest.remove_prefix(end + 1);
       }
     }
-    ::close(fd);
-    if (refused) {
+    file.close();
+    if (!refused.empty()) {
       if (why) *why = refused;
       return false;
     }

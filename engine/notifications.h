@@ -6,8 +6,11 @@
 
 namespace engine {
 
-// Window message numbers; 1024 is the first user message number of the window system.
+// Window message numbers; 1024 is the first user message number of the window system. A native
+// Windows window that includes <windows.h> first uses that header's WM_USER, the same number.
+#ifndef WM_USER
 constexpr uint32_t WM_USER = 1024;
+#endif
 constexpr uint32_t WM_SLOT_PROGRESS = WM_USER + 100;  // + slot: bytes done, total bytes
 constexpr uint32_t WM_PANELS_ENABLE = 1134;
 constexpr uint32_t WM_PANELS_DISABLE = 1135;
@@ -45,7 +48,12 @@ int is_active(const ModuleSlot* slot);
 void release_file_image(ModuleSlot& slot);
 
 // A diagnostic line to the debugger output channel: formatted printf-style into 200 bytes, then
-// written as "\r\n" and the text, two separate writes.
+// written as "\r\n" and the text, two separate writes. (mingw-w64 formats as the C standard does
+// and checks the formats by the same rules.)
+#ifdef __MINGW32__
+void debug_trace(const char* format, ...) __attribute__((format(gnu_printf, 1, 2)));
+#else
 void debug_trace(const char* format, ...) __attribute__((format(printf, 1, 2)));
+#endif
 
 }  // namespace engine

@@ -1,16 +1,7 @@
 #include "engine/run_record.h"
 
-#include <fcntl.h>
-#include <openssl/evp.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
-#include <climits>
 #include <cstdio>
-#include <cstring>
 #include <map>
 #include <mutex>
 
@@ -18,6 +9,9 @@
 #include "engine/day_totals.h"
 #include "engine/notifications.h"
 #include "platform/clock.h"
+#include "platform/files.h"
+#include "platform/local_time.h"
+#include "platform/sha256.h"
 
 namespace engine {
 
@@ -29,26 +23,15 @@ PortFactsProvider provider;
 std::mutex path_mutex;
 std::string path_override;
 
-// One append at a time within the process; the flock on the file orders the processes.
+// One append at a time within the process; the file's lock orders the processes.
 std::mutex append_mutex;
 
 // The first status of each run under way that told of a failure, by slot.
 std::mutex notes_mutex;
 std::map<const ModuleSlot*, std::string> first_failures;
 
-struct Descriptor {
-  int fd;
-  ~Descriptor() {
-    if (fd >= 0) ::close(fd);
-  }
-};
-
 const std::string& host_name() {
-  static const std::string name = [] {
-    char text[HOST_NAME_MAX + 1] = {};
-    if (::gethostname(text, sizeof text - 1) != 0) return std::string();
-    return std::string(text);
-  }();
+  static const std::string name = platform::host_name();
   return name;
 }
 
@@ -86,7 +69,7 @@ PortFacts port_facts(int com) {
 std::string iso_local_time(const std::tm& t) {
   char text[64];
   std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &t);
-  const long offset = t.tm_gmtoff / 60;
+  const long offset = platform::utc_offset_seconds(t) / 60;
   const int magnitude = static_cast<int>((offset < 0 ? -offset : offset) % (100 * 60));
   char zone[16];
   std::snprintf(zone, sizeof zone, "%c%02d:%02d", offset < 0 ? '-' : '+', magnitude / 60,
@@ -143,16 +126,7 @@ std::string run_record_line(const RunRecord& r) {
 }
 
 std::string sha256_hex(const uint8_t* data, size_t size) {
-  unsigned char digest[EVP_MAX_MD_SIZE];
-  unsigned int length = 0;
-  if (EVP_Digest(data, size, digest, &length, EVP_sha256(), nullptr) != 1) return {};
-  static constexpr char kHex[] = "0123456789abcdef";
-  std::string hex;
-  for (unsigned int k = 0; k < length; ++k) {
-    hex += kHex[digest[k] >> 4];
-    hex += kHex[digest[k] & 0xF];
-  }
-  return hex;
+  return platform::sha256_hex(data, size);
 }
 
 std::string runs_file_path() {
@@ -169,56 +143,46 @@ void set_runs_file_path(std::string path) {
 }
 
 bool append_run_record(const std::string& path, std::string_view line, std::string* why) {
-  auto fail = [why](const char* step, int error) {
-    if (why) *why = step ? std::string(step) + ": " + std::strerror(error) : std::strerror(error);
+  platform::FileError error;
+  auto fail = [why, &error](const char* step) {
+    if (why) *why = step ? std::string(step) + ": " + error.text : error.text;
     return false;
   };
   std::unique_lock lock(append_mutex);
-  // Read access too, for the last byte. Non-blocking, so that a FIFO in its place never blocks
-  // the worker; it is refused below.
-  Descriptor file{
-      ::open(path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0644)};
-  if (file.fd < 0) return fail(nullptr, errno);
-  struct stat st {};
-  if (::fstat(file.fd, &st) != 0) return fail("fstat", errno);
-  if (!S_ISREG(st.st_mode)) {
+  // Read access too, for the last byte. Opening never waits on a FIFO in its place; it is refused
+  // below.
+  platform::File file = platform::File::open(path, platform::FileAccess::read_append, &error);
+  if (!file.is_open()) return fail(nullptr);
+  platform::FileStatus st;
+  if (!file.status(&st, &error)) return fail("fstat");
+  if (!st.regular) {
     if (why) *why = "not a regular file";
     return false;
   }
   // Whether the file is empty is decided under the lock, so that one header appears however many
   // processes create the file at once.
-  while (::flock(file.fd, LOCK_EX) != 0)
-    if (errno != EINTR) return fail("flock", errno);
-  if (::fstat(file.fd, &st) != 0) return fail("fstat", errno);
+  if (!file.lock(&error)) return fail("flock");
+  if (!file.status(&st, &error)) return fail("fstat");
 
   std::string data;
-  if (st.st_size == 0) {
+  if (st.size == 0) {
     data = run_header_line();
   } else {
     // A line that a crash cut short stays a damaged line of its own; this record starts afresh.
     char last = '\n';
-    if (::pread(file.fd, &last, 1, st.st_size - 1) == 1 && last != '\n') data = "\r\n";
+    if (file.read_byte_at(st.size - 1, &last) && last != '\n') data = "\r\n";
   }
   data += line;
-  size_t done = 0;
-  while (done < data.size()) {
-    ssize_t n = ::write(file.fd, data.data() + done, data.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      const int error = n < 0 ? errno : EIO;
-      // Back to the lines that were whole; the lock still keeps every other writer out.
-      [[maybe_unused]] int undone = ::ftruncate(file.fd, st.st_size);
-      return fail("write", error);
-    }
-    done += static_cast<size_t>(n);
+  if (!file.write_all(data, &error)) {
+    // Back to the lines that were whole; the lock still keeps every other writer out.
+    file.truncate(st.size);
+    return fail("write");
   }
   // The record is in the file; the next writer may go on while this one waits for the disk.
-  ::flock(file.fd, LOCK_UN);
+  file.unlock();
   lock.unlock();
-  if (::fdatasync(file.fd) != 0) return fail("fdatasync", errno);
-  const int fd = file.fd;
-  file.fd = -1;
-  if (::close(fd) != 0) return fail("close", errno);
+  if (!file.flush_to_disk(&error)) return fail("fdatasync");
+  if (!file.close(&error)) return fail("close");
   return true;
 }
 

@@ -4,6 +4,8 @@
 #include <chrono>
 #include <thread>
 
+#include "platform/local_time.h"
+
 namespace platform {
 
 int64_t RealClock::now_ms() {
@@ -21,9 +23,7 @@ bool RealClock::sleep_ms_unless(int64_t ms, StopSignal& stop) {
 
 std::tm RealClock::local_time() {
   std::time_t t = std::time(nullptr);
-  std::tm tm{};
-  localtime_r(&t, &tm);
-  return tm;
+  return local_calendar_time(t);
 }
 
 namespace {

@@ -8,13 +8,16 @@
 namespace platform {
 
 // A named lock that one process of a user holds at a time: the single-instance guard of the tool.
-// It is an flock on the file <folder>/<name>.<uid>.lock and is released when the holder ends,
-// however it ends. The holder writes its process id into the file, so that a process that is
-// refused can say which process holds the lock.
+// It is released when the holder ends, however it ends.
 //
-// The folder must be a real folder (not a symbolic link) of the user that no other user may enter;
+// On Linux it is an flock on the file <folder>/<name>.<uid>.lock. The holder writes its process id
+// into the file, so that a process that is refused can say which process holds the lock. The
+// folder must be a real folder (not a symbolic link) of the user that no other user may enter;
 // a missing folder is created with mode 0700. Anything else is refused with the reason, since a
 // folder that others can change would let them lock the tool out or point the lock file elsewhere.
+//
+// On Windows it is the named mutex <name> of the user's session, owned by the holder from its
+// creation; the folder plays no part, and a refused process cannot tell the holder (holder 0).
 class InstanceLock {
  public:
   // Why a lock was not taken: another process holds it, or it could not be created at all.
@@ -30,18 +33,25 @@ class InstanceLock {
                                                const std::string& directory = {},
                                                Refusal* refusal = nullptr);
 
-  // $XDG_RUNTIME_DIR when it is set, else the user's own folder /tmp/quillmark-<uid>.
+  // $XDG_RUNTIME_DIR when it is set, else the user's own folder /tmp/quillmark-<uid>. Empty on
+  // Windows.
   static std::string default_directory();
 
   ~InstanceLock();
   InstanceLock(const InstanceLock&) = delete;
   InstanceLock& operator=(const InstanceLock&) = delete;
 
+  // The lock file; on Windows the mutex's name.
   const std::string& path() const { return path_; }
 
  private:
+#ifdef _WIN32
+  InstanceLock(void* mutex, std::string name) : mutex_(mutex), path_(std::move(name)) {}
+  void* mutex_;
+#else
   InstanceLock(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
   int fd_;
+#endif
   std::string path_;
 };
 

@@ -1,5 +1,7 @@
 #include "platform/virtual_clock.h"
 
+#include "platform/local_time.h"
+
 namespace platform {
 
 int64_t& VirtualClock::line() {
@@ -29,9 +31,7 @@ std::tm VirtualClock::local_time() {
     std::lock_guard lock(mutex_);
     t = wall_ + static_cast<std::time_t>(line() / 1000);
   }
-  std::tm tm{};
-  localtime_r(&t, &tm);
-  return tm;
+  return local_calendar_time(t);
 }
 
 }  // namespace platform

@@ -21,12 +21,19 @@ const std::string kReceived = "\xCA\xD5\xB5\xBD: ";
 class AtLogTest : public ::testing::Test {
  protected:
   void SetUp() override {
+#ifdef _WIN32
+    ::_putenv_s("TZ", "CST-8");
+    ::_tzset();
+#else
     ::setenv("TZ", "CST-8", 1);
     ::tzset();
+#endif
     slot.index = 0;
     std::filesystem::remove(engine::at_log_path(slot));
   }
-  std::string log() { return read_file(engine::at_log_path(slot)); }
+  std::string log() {
+    return read_file(engine::at_log_path(slot));
+  }
 
   platform::VirtualClock clock{1624024987 - 8 * 3600};
   platform::ScopedClock use_clock{clock};

@@ -17,6 +17,14 @@ namespace runner {
 
 namespace {
 
+#ifdef _WIN32
+// Windows does not tell which process holds a port; nothing is opened with a descriptor that a
+// program started later could inherit.
+std::string holders_of(const std::string&) {
+  return {};
+}
+constexpr int O_CLOEXEC = 0;
+#else
 // The processes that hold `device` open, as /proc tells (only the processes this user may see).
 std::string holders_of(const std::string& device) {
   struct stat target {};
@@ -46,6 +54,7 @@ std::string holders_of(const std::string& device) {
   }
   return found;
 }
+#endif
 
 }  // namespace
 
@@ -104,6 +113,11 @@ std::string port_open_failure(unsigned n) {
   std::string why;
   if (platform::open_com_port(n, &why)) return {};
   const std::string com = "COM" + std::to_string(n);
+#ifdef _WIN32
+  // The system numbers the ports; its reason says whether the port is missing or in use.
+  if (why.rfind(com + " ", 0) == 0) return why;
+  return com + ": " + (why.empty() ? "cannot be opened" : why);
+#endif
   std::optional<std::string> device = platform::resolve_com_port(n);
   if (!device) {
     std::error_code ec;

@@ -5,6 +5,8 @@
 #include <ctime>
 #include <string>
 
+#include "platform/local_time.h"
+
 namespace runner {
 
 // The local time `when` as ISO 8601 with seconds and the offset from UTC:
@@ -12,11 +14,10 @@ namespace runner {
 inline std::string local_time_stamp(
     std::chrono::system_clock::time_point when = std::chrono::system_clock::now()) {
   std::time_t t = std::chrono::system_clock::to_time_t(when);
-  std::tm local{};
-  ::localtime_r(&t, &local);
+  std::tm local = platform::local_calendar_time(t);
   char text[40];
   std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &local);
-  long offset = local.tm_gmtoff / 60;
+  long offset = platform::utc_offset_seconds(local) / 60;
   char zone[48];
   std::snprintf(zone, sizeof zone, "%c%02ld:%02ld", offset < 0 ? '-' : '+',
                 (offset < 0 ? -offset : offset) / 60, (offset < 0 ? -offset : offset) % 60);

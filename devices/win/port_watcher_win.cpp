@@ -1,0 +1,90 @@
+#include <windows.h>
+// windows.h first: dbt.h needs its types.
+#include <dbt.h>
+
+#include <cstddef>
+#include <cstring>
+#include <mutex>
+#include <utility>
+
+#include "devices/port_watcher.h"
+#include "engine/notifications.h"
+
+namespace devices {
+
+namespace {
+
+constexpr const wchar_t* kWindowClass = L"QuillmarkPortWatcher";
+
+LRESULT CALLBACK window_procedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+  if (message == WM_NCCREATE) {
+    auto* create = reinterpret_cast<CREATESTRUCTW*>(lparam);
+    ::SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+  } else if (message == WM_DEVICECHANGE) {
+    auto* watcher = reinterpret_cast<PortWatcher*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
+    if (watcher) watcher->on_device_change(wparam, reinterpret_cast<const void*>(lparam));
+    return TRUE;
+  }
+  return ::DefWindowProcW(window, message, wparam, lparam);
+}
+
+bool register_window_class() {
+  static std::once_flag once;
+  static bool registered = false;
+  std::call_once(once, [] {
+    WNDCLASSEXW wc{};
+    wc.cbSize = sizeof wc;
+    wc.lpfnWndProc = window_procedure;
+    wc.hInstance = ::GetModuleHandleW(nullptr);
+    wc.lpszClassName = kWindowClass;
+    registered = ::RegisterClassExW(&wc) != 0 || ::GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
+  });
+  return registered;
+}
+
+}  // namespace
+
+PortWatcher::PortWatcher() {
+  // A top-level window that is never shown: the system sends port notices to top-level windows
+  // only, not to message-only windows.
+  if (register_window_class())
+    window_ = ::CreateWindowExW(WS_EX_TOOLWINDOW, kWindowClass, L"", WS_POPUP, 0, 0, 0, 0, nullptr,
+                                nullptr, ::GetModuleHandleW(nullptr), this);
+  if (!window_)
+    engine::debug_trace("PortWatcher: no window for device notices (error %lu)\n",
+                        static_cast<unsigned long>(::GetLastError()));
+}
+
+PortWatcher::~PortWatcher() {
+  if (window_) ::DestroyWindow(static_cast<HWND>(window_));
+}
+
+void PortWatcher::on_device_change(uintptr_t event, const void* header) {
+  if (event != DBT_DEVICEARRIVAL && event != DBT_DEVICEREMOVECOMPLETE) return;
+  const auto* broadcast = static_cast<const DEV_BROADCAST_HDR*>(header);
+  if (!broadcast || broadcast->dbch_devicetype != DBT_DEVTYP_PORT) return;
+  // The port name follows the header, NUL-terminated; the structure's size bounds it.
+  const auto* port = static_cast<const DEV_BROADCAST_PORT_A*>(header);
+  const size_t offset = offsetof(DEV_BROADCAST_PORT_A, dbcp_name);
+  if (broadcast->dbch_size <= offset) return;
+  const size_t room = broadcast->dbch_size - offset;
+  PortNotice notice;
+  notice.event = static_cast<uint32_t>(event);
+  notice.device_type = DBT_DEVTYP_PORT;
+  notice.port_name.assign(port->dbcp_name, strnlen(port->dbcp_name, room));
+  pending_.push_back(std::move(notice));
+}
+
+std::vector<PortNotice> PortWatcher::take_notices() {
+  if (window_) {
+    // Notices sent from other threads and processes are delivered while messages are looked at.
+    MSG message;
+    while (::PeekMessageW(&message, static_cast<HWND>(window_), 0, 0, PM_REMOVE)) {
+      ::TranslateMessage(&message);
+      ::DispatchMessageW(&message);
+    }
+  }
+  return std::exchange(pending_, {});
+}
+
+}  // namespace devices

@@ -1,0 +1,172 @@
+#include "platform/files.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+
+namespace platform {
+
+namespace {
+
+bool fail(FileError* error, int code) {
+  if (error) {
+    error->missing = code == ENOENT || code == ENOTDIR;
+    error->exists = code == EEXIST;
+    error->text = std::strerror(code);
+  }
+  return false;
+}
+
+int fd_of(intptr_t handle) {
+  return static_cast<int>(handle);
+}
+
+}  // namespace
+
+File::~File() {
+  close();
+}
+
+File::File(File&& other) noexcept : handle_(other.handle_), append_(other.append_) {
+  other.handle_ = -1;
+}
+
+File& File::operator=(File&& other) noexcept {
+  if (this != &other) {
+    close();
+    handle_ = other.handle_;
+    append_ = other.append_;
+    other.handle_ = -1;
+  }
+  return *this;
+}
+
+File File::open(const std::string& path, FileAccess access, FileError* error) {
+  int flags = O_CLOEXEC | O_NOCTTY;
+  mode_t mode = 0644;
+  switch (access) {
+    case FileAccess::read:
+      // Non-blocking, so that opening a FIFO never waits for a writer.
+      flags |= O_RDONLY | O_NONBLOCK;
+      break;
+    case FileAccess::append:
+      flags |= O_WRONLY | O_APPEND | O_CREAT;
+      break;
+    case FileAccess::read_append:
+      flags |= O_RDWR | O_APPEND | O_CREAT | O_NONBLOCK;
+      break;
+    case FileAccess::create_new:
+      flags |= O_WRONLY | O_CREAT | O_EXCL;
+      mode = 0666;
+      break;
+  }
+  int fd = ::open(path.c_str(), flags, mode);
+  if (fd < 0) {
+    fail(error, errno);
+    return File();
+  }
+  return File(fd, (flags & O_APPEND) != 0);
+}
+
+bool File::is_open() const {
+  return handle_ >= 0;
+}
+
+bool File::status(FileStatus* status, FileError* error) const {
+  struct stat st {};
+  if (::fstat(fd_of(handle_), &st) != 0) return fail(error, errno);
+  status->regular = S_ISREG(st.st_mode);
+  status->directory = S_ISDIR(st.st_mode);
+  status->size = st.st_size;
+  status->modified_ns = int64_t{st.st_mtim.tv_sec} * 1000000000 + st.st_mtim.tv_nsec;
+  status->permissions = st.st_mode & 07777;
+  return true;
+}
+
+long File::read(void* buffer, size_t capacity, FileError* error) {
+  for (;;) {
+    ssize_t n = ::read(fd_of(handle_), buffer, capacity);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) fail(error, errno);
+    return static_cast<long>(n);
+  }
+}
+
+bool File::read_byte_at(int64_t offset, char* byte) const {
+  return ::pread(fd_of(handle_), byte, 1, offset) == 1;
+}
+
+bool File::write_all(std::string_view data, FileError* error) {
+  while (!data.empty()) {
+    ssize_t n = ::write(fd_of(handle_), data.data(), data.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return fail(error, n == 0 ? ENOSPC : errno);
+    data.remove_prefix(static_cast<size_t>(n));
+  }
+  return true;
+}
+
+bool File::truncate(int64_t size, FileError* error) {
+  return ::ftruncate(fd_of(handle_), size) == 0 || fail(error, errno);
+}
+
+bool File::set_permissions(uint32_t permissions, FileError* error) {
+  return ::fchmod(fd_of(handle_), permissions) == 0 || fail(error, errno);
+}
+
+bool File::lock(FileError* error) {
+  while (::flock(fd_of(handle_), LOCK_EX) != 0)
+    if (errno != EINTR) return fail(error, errno);
+  return true;
+}
+
+void File::unlock() {
+  ::flock(fd_of(handle_), LOCK_UN);
+}
+
+bool File::flush_to_disk(FileError* error) {
+  return ::fsync(fd_of(handle_)) == 0 || fail(error, errno);
+}
+
+bool File::close(FileError* error) {
+  if (handle_ < 0) return true;
+  int fd = fd_of(handle_);
+  handle_ = -1;
+  return ::close(fd) == 0 || fail(error, errno);
+}
+
+bool replace_file(const std::string& replacement, const std::string& target, FileError* error) {
+  if (::rename(replacement.c_str(), target.c_str()) != 0) return fail(error, errno);
+  // The rename is durable only once the folder itself is on disk.
+  size_t slash = target.rfind('/');
+  std::string folder = slash == std::string::npos ? "." : target.substr(0, slash + 1);
+  int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd >= 0) {
+    ::fsync(fd);
+    ::close(fd);
+  }
+  return true;
+}
+
+bool remove_file(const std::string& path) {
+  return ::unlink(path.c_str()) == 0;
+}
+
+std::string write_target(const std::string& path) {
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
+  char resolved[PATH_MAX];
+  return ::realpath(path.c_str(), resolved) ? std::string(resolved) : path;
+}
+
+long process_id() {
+  return static_cast<long>(::getpid());
+}
+
+}  // namespace platform

@@ -1,0 +1,115 @@
+// The seams that the engine's files, records and logs go through, on every system.
+#include <gtest/gtest.h>
+
+#include <ctime>
+#include <string>
+
+#include "platform/files.h"
+#include "platform/local_time.h"
+#include "platform/sha256.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+using platform::File;
+using platform::FileAccess;
+using platform::FileError;
+using platform::FileStatus;
+
+std::string read_all(const std::string& path) {
+  File file = File::open(path, FileAccess::read);
+  std::string content;
+  char buffer[7];  // small, so that reading takes several calls
+  for (long n; (n = file.read(buffer, sizeof buffer)) > 0;) content.append(buffer, size_t(n));
+  return content;
+}
+
+TEST(FilesTest, AppendsCreatesReplacesAndTellsWhatIsThere) {
+  testing_support::TempDir dir;
+  const std::string path = (dir.path() / "log.ini").string();
+  FileError error;
+  EXPECT_FALSE(File::open(path, FileAccess::read, &error).is_open());
+  EXPECT_TRUE(error.missing);
+
+  // Appending creates the file and keeps every byte as written, line ends included.
+  for (const char* record : {"AT\r\n", "OK\n\x1a\0"}) {
+    File file = File::open(path, FileAccess::append);
+    ASSERT_TRUE(file.is_open());
+    ASSERT_TRUE(file.write_all(std::string_view(record, 5)));
+  }
+  EXPECT_EQ(read_all(path), std::string("AT\r\n\0OK\n\x1a\0", 10));
+
+  // A file opened for reading and appending: writes go to the end, reads of a byte anywhere.
+  {
+    File file = File::open(path, FileAccess::read_append);
+    ASSERT_TRUE(file.lock());
+    FileStatus st;
+    ASSERT_TRUE(file.status(&st));
+    EXPECT_TRUE(st.regular);
+    EXPECT_EQ(st.size, 10);
+    char byte = 0;
+    EXPECT_TRUE(file.read_byte_at(st.size - 2, &byte));
+    EXPECT_EQ(byte, '\x1a');
+    EXPECT_FALSE(file.read_byte_at(st.size, &byte));
+    ASSERT_TRUE(file.write_all("tail"));
+    ASSERT_TRUE(file.truncate(12));
+    file.unlock();
+    EXPECT_TRUE(file.flush_to_disk());
+    EXPECT_TRUE(file.close());
+  }
+  EXPECT_EQ(read_all(path), std::string("AT\r\n\0OK\n\x1a\0ta", 12));
+
+  // A new file is refused under a name that is taken, and replaces the old file in one step.
+  const std::string temporary = (dir.path() / ".log.ini.tmp").string();
+  EXPECT_FALSE(File::open(path, FileAccess::create_new, &error).is_open());
+  EXPECT_TRUE(error.exists);
+  {
+    File file = File::open(temporary, FileAccess::create_new);
+    ASSERT_TRUE(file.write_all("new"));
+  }
+  ASSERT_TRUE(platform::replace_file(temporary, path));
+  EXPECT_EQ(read_all(path), "new");
+  EXPECT_FALSE(File::open(temporary, FileAccess::read).is_open());
+  EXPECT_TRUE(platform::remove_file(path));
+  EXPECT_FALSE(platform::remove_file(path));
+
+  // A folder opens for reading and tells what it is.
+  File folder = File::open(dir.str(), FileAccess::read);
+  ASSERT_TRUE(folder.is_open());
+  FileStatus st;
+  ASSERT_TRUE(folder.status(&st));
+  EXPECT_TRUE(st.directory);
+  EXPECT_FALSE(st.regular);
+}
+
+TEST(LocalTimeTest, CalendarOffsetAndInstantAgree) {
+  for (std::time_t t : {std::time_t{0}, std::time_t{1781006587}, std::time_t{1798761599}}) {
+    SCOPED_TRACE(t);
+    const std::tm local = platform::local_calendar_time(t);
+    // The local fields read as UTC are the instant moved by the offset.
+    EXPECT_EQ(platform::utc_instant(local) - platform::utc_offset_seconds(local), t);
+  }
+  std::tm utc{};
+  utc.tm_year = 2026 - 1900;
+  utc.tm_mon = 11;  // December
+  utc.tm_mday = 31;
+  utc.tm_hour = 23;
+  utc.tm_min = 59;
+  utc.tm_sec = 59;
+  EXPECT_EQ(platform::utc_instant(utc), 1798761599);
+  utc.tm_mon = 12;  // carries into January 2027
+  utc.tm_mday = 1;
+  utc.tm_hour = utc.tm_min = utc.tm_sec = 0;
+  EXPECT_EQ(platform::utc_instant(utc), 1798761600);
+  EXPECT_FALSE(platform::host_name().empty());
+}
+
+TEST(Sha256Test, KnownDigests) {
+  EXPECT_EQ(platform::sha256_hex(nullptr, 0),
+            "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+  const std::string abc = "abc";
+  EXPECT_EQ(platform::sha256_hex(reinterpret_cast<const uint8_t*>(abc.data()), abc.size()),
+            "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+}
+
+}  // namespace

@@ -29,24 +29,6 @@ int fd_of(intptr_t handle) {
 
 }  // namespace
 
-File::~File() {
-  close();
-}
-
-File::File(File&& other) noexcept : handle_(other.handle_), append_(other.append_) {
-  other.handle_ = -1;
-}
-
-File& File::operator=(File&& other) noexcept {
-  if (this != &other) {
-    close();
-    handle_ = other.handle_;
-    append_ = other.append_;
-    other.handle_ = -1;
-  }
-  return *this;
-}
-
 File File::open(const std::string& path, FileAccess access, FileError* error) {
   int flags = O_CLOEXEC | O_NOCTTY;
   mode_t mode = 0644;

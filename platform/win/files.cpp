@@ -36,24 +36,6 @@ OVERLAPPED at(ULONGLONG offset) {
 
 }  // namespace
 
-File::~File() {
-  close();
-}
-
-File::File(File&& other) noexcept : handle_(other.handle_), append_(other.append_) {
-  other.handle_ = -1;
-}
-
-File& File::operator=(File&& other) noexcept {
-  if (this != &other) {
-    close();
-    handle_ = other.handle_;
-    append_ = other.append_;
-    other.handle_ = -1;
-  }
-  return *this;
-}
-
 File File::open(const std::string& path, FileAccess access, FileError* error) {
   DWORD rights = 0, disposition = 0, flags = FILE_ATTRIBUTE_NORMAL;
   switch (access) {

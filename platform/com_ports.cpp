@@ -5,17 +5,11 @@
 
 #include <climits>
 #include <cstdlib>
-#include <mutex>
 
+#include "platform/port_seams.h"
 #include "platform/posix_serial_port.h"
 
 namespace platform {
-
-namespace {
-std::mutex opener_mutex;
-PortOpener opener;
-PortGuard guard;
-}  // namespace
 
 std::string ports_directory() {
   char cwd[PATH_MAX];
@@ -70,12 +64,9 @@ std::optional<std::string> resolve_device_path(const std::string& path) {
 }
 
 std::shared_ptr<SerialPort> open_com_port(unsigned n, std::string* why) {
+  std::shared_ptr<SerialPort> port;
   PortGuard check;
-  {
-    std::lock_guard lock(opener_mutex);
-    if (opener) return opener(n, why);
-    check = guard;  // called outside the lock: it may take a while, and may trace
-  }
+  if (detail::open_through_test_opener(n, why, &port, &check)) return port;
   std::optional<std::string> device = resolve_com_port(n);
   if (!device) {
     if (why) *why = "COM" + std::to_string(n) + " is not present";
@@ -83,16 +74,6 @@ std::shared_ptr<SerialPort> open_com_port(unsigned n, std::string* why) {
   }
   if (check && !check(n, *device, why)) return nullptr;
   return PosixSerialPort::open(*device, why);
-}
-
-void set_port_opener(PortOpener o) {
-  std::lock_guard lock(opener_mutex);
-  opener = std::move(o);
-}
-
-void set_port_guard(PortGuard g) {
-  std::lock_guard lock(opener_mutex);
-  guard = std::move(g);
 }
 
 }  // namespace platform

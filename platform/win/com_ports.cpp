@@ -2,18 +2,11 @@
 // folder; the system numbers the ports.
 #include "platform/com_ports.h"
 
-#include <mutex>
-
+#include "platform/port_seams.h"
 #include "platform/win/wide_text.h"
 #include "platform/win/win_serial_port.h"
 
 namespace platform {
-
-namespace {
-std::mutex opener_mutex;
-PortOpener opener;
-PortGuard guard;
-}  // namespace
 
 std::string ports_directory() {
   return "\\\\.\\";
@@ -39,24 +32,11 @@ std::optional<std::string> resolve_device_path(const std::string& path) {
 }
 
 std::shared_ptr<SerialPort> open_com_port(unsigned n, std::string* why) {
+  std::shared_ptr<SerialPort> port;
   PortGuard check;
-  {
-    std::lock_guard lock(opener_mutex);
-    if (opener) return opener(n, why);
-    check = guard;
-  }
+  if (detail::open_through_test_opener(n, why, &port, &check)) return port;
   if (check && !check(n, WinSerialPort::device_name(n), why)) return nullptr;
   return WinSerialPort::open(n, why);
-}
-
-void set_port_opener(PortOpener o) {
-  std::lock_guard lock(opener_mutex);
-  opener = std::move(o);
-}
-
-void set_port_guard(PortGuard g) {
-  std::lock_guard lock(opener_mutex);
-  guard = std::move(g);
 }
 
 }  // namespace platform

@@ -101,6 +101,11 @@ struct Layout {
   size_t last_piece;
 };
 
+// The size names the case; without a printer the test's name would carry the struct's raw bytes.
+void PrintTo(const Layout& l, std::ostream* os) {
+  *os << l.size << " bytes";
+}
+
 class PacketLayoutTest : public DownloadSequenceTest,
                          public ::testing::WithParamInterface<Layout> {};
 

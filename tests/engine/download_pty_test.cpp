@@ -8,22 +8,13 @@
 #include "engine/notifications.h"
 #include "engine/run_control.h"
 #include "tests/support/message_recorder.h"
+#include "tests/support/run_trace.h"
 #include "tests/support/temp_dir.h"
 #include "tools/simulator/pty_module_server.h"
 
 namespace {
 
-// Every byte value, and the protocol's own words, inside the data.
-std::string tricky_content(size_t size, int seed) {
-  std::string data;
-  const std::string words = "\r\nOK\r\nERROR\r\nDOWNLOAD\r\n+CFSGFIS: 1\r\n";
-  for (size_t i = 0; data.size() < size; ++i) {
-    if (i % 97 == 0) data += words;
-    data += static_cast<char>((i * 31 + static_cast<size_t>(seed)) & 0xFF);
-  }
-  data.resize(size);
-  return data;
-}
+using testing_support::tricky_content;
 
 class PtyRunTest : public ::testing::Test {
  protected:
@@ -39,37 +30,11 @@ class PtyRunTest : public ::testing::Test {
     slot.busy = 0;
     return slot;
   }
-  // The messages of one slot as short text.
-  std::vector<std::string> trace(int index) const {
-    std::vector<std::string> out;
-    const uint32_t i = static_cast<uint32_t>(index);
-    for (auto& m : window.messages()) {
-      if (m.msg == engine::WM_SLOT_STATUS + i) out.push_back("S:" + m.text);
-      if (m.msg == engine::WM_SLOT_PROGRESS + i)
-        out.push_back("P:" + std::to_string(m.wParam) + "/" + std::to_string(m.lParam));
-      if (m.msg == engine::WM_SLOT_RESULT && m.wParam == i)
-        out.push_back("R:" + std::to_string(m.lParam));
-      if (m.msg == engine::WM_SLOT_FINISHED + i) out.push_back("F");
-    }
-    return out;
-  }
-
   testing_support::TempDir bench;
   testing_support::ScopedWorkingDirectory cwd{bench.path()};
   testing_support::MessageRecorder window;
   simulator::PtyModuleServer server{bench.path() / "ports", bench.path() / "store"};
 };
-
-std::vector<std::string> expected_trace(size_t size) {
-  std::vector<std::string> t = {"S:Prepare to download, please wait...",
-                                "S:Start downloading file..."};
-  for (size_t done = 1024; done < size; done += 1024)
-    t.push_back("P:" + std::to_string(done) + "/" + std::to_string(size));
-  t.push_back("P:" + std::to_string(size) + "/" + std::to_string(size));
-  t.push_back("S:Byte count match successful: " + std::to_string(size) + "!");
-  t.insert(t.end(), {"S:download success!\r\n", "P:0/100", "P:0/100", "R:1", "F"});
-  return t;
-}
 
 }  // namespace
 
@@ -94,7 +59,7 @@ TEST_F(PtyRunTest, SixModulesInParallelStoreByteIdenticalFiles) {
     auto files = server.files(static_cast<unsigned>(k + 1));
     ASSERT_EQ(files.count("file" + std::to_string(k) + ".bin"), 1u);
     EXPECT_TRUE(files.at("file" + std::to_string(k) + ".bin") == contents[k]);
-    EXPECT_EQ(trace(k), expected_trace(sizes[k]));
+    EXPECT_EQ(testing_support::run_trace(window, k), testing_support::passing_trace(sizes[k]));
     // The store on disk holds the same bytes.
     std::ifstream stored(bench.path() / "store" / ("COM" + std::to_string(k + 1)) /
                              ("file" + std::to_string(k) + ".bin"),
@@ -126,7 +91,7 @@ TEST_F(PtyRunTest, FaultsOnRealTerminals) {
   for (int k = 0; k < 3; ++k) {
     SCOPED_TRACE(cases[k].fault);
     EXPECT_EQ(engine::slots()[k].exitCode, cases[k].result);
-    auto t = trace(k);
+    auto t = testing_support::run_trace(window, k);
     EXPECT_NE(std::find(t.begin(), t.end(), cases[k].status), t.end());
     EXPECT_EQ(t.back(), "F");
     EXPECT_EQ(t[t.size() - 2], cases[k].result == engine::DL_OK ? "R:1" : "R:0");

@@ -7,13 +7,13 @@
 #
 # Exit 77 (skipped) without a native simulator.
 set -euo pipefail
+trap 'echo "windows_run_test.sh: line $LINENO failed (exit $?): $BASH_COMMAND" >&2' ERR
 wine_run=$1 runner=$2 simulator=$3 work=$4
 if [ ! -x "$simulator" ]; then
   echo "skipped: no native module simulator at '$simulator'"
   exit 77
 fi
-wineserver=$(command -v wineserver || echo /usr/lib/wine/wineserver)
-export WINEPREFIX=$work/prefix
+source "$(dirname "$0")/../support/wine_com_ports.sh"
 
 failures=0 passes=0
 check() {  # check WHAT CONDITION...
@@ -22,51 +22,18 @@ check() {  # check WHAT CONDITION...
   if "$@"; then
     passes=$((passes + 1))
   else
-    echo "FAILED: $what"
+    echo "FAILED: $what (the runner's exit code was ${code:-none})"
     failures=$((failures + 1))
   fi
 }
 
-simulator_pid=
-cleanup() {
-  [ -n "$simulator_pid" ] && kill "$simulator_pid" 2>/dev/null && wait "$simulator_pid" 2>/dev/null
-  "$wineserver" -k 2>/dev/null || true
-}
-trap cleanup EXIT
-
-# Polls for a condition, up to a generous deadline.
-wait_for() {
-  local deadline=$((SECONDS + 60))
-  until "$@"; do
-    [ $SECONDS -lt $deadline ] || return 1
-    sleep 0.1
-  done
-}
-
-rm -rf "$work/ports" "$work/store" "$work/bench" "$work/bench2" "$work/first.out" "$work/run.out"
+rm -rf "$work/bench" "$work/bench2" "$work/first.out" "$work/run.out"
 mkdir -p "$work/bench" "$work/bench2"
 head -c 25000 /dev/urandom >"$work/update.bin"
 
 # COM9 and COM10 answer as modules do; COM11 refuses to open its file system.
-"$simulator" --ports "$work/ports" --store "$work/store" --first 9 --count 3 \
-  --fault COM11:refuse=AT+CFSINIT >"$work/simulator.log" 2>&1 &
-simulator_pid=$!
-wait_for test -L "$work/ports/COM11" || { echo "the simulator made no ports"; exit 1; }
+serve_com_ports "$wine_run" "$simulator" "$work" 9 3 --fault COM11:refuse=AT+CFSINIT
 
-"$wine_run" reg delete 'HKLM\Software\Wine\Ports' /f >/dev/null 2>&1 || true
-for n in 9 10 11; do
-  "$wine_run" reg add 'HKLM\Software\Wine\Ports' /v "COM$n" /t REG_SZ \
-    /d "$(readlink "$work/ports/COM$n")" /f >/dev/null
-done
-# The ports are mapped when the server starts again. It is started here, apart from the runners'
-# output, and kept until the end.
-"$wineserver" -k || true
-"$wineserver" -w || true
-"$wineserver" -p </dev/null >/dev/null 2>&1
-
-windows_path() {  # Wine's drive Z: is the root folder
-  echo "Z:${1//\//\\}"
-}
 settings() {  # settings SLEEP_MS
   printf '[FilePath]\r\nPath=%s\r\nSleepTime=%s\r\n' "$(windows_path "$work/update.bin")" "$1"
   printf '[ATPort_First]\r\nnumber=9\r\n[ATPort_Second]\r\nnumber=10\r\n'
@@ -101,14 +68,21 @@ check "Module3 fails at AT+CFSINIT" grep -q '^Module3 COM11 FAIL (errcode 11)' <
 check "Module4's port is missing" grep -q '^Module4 COM8 FAIL: OpenATPort Failed! COM8' <<<"$out"
 
 # While one runner waits out a long settling time, a second one is refused.
-(cd "$work/bench2" && "$wine_run" "$runner" 1 >"$work/first.out" 2>&1) &
+(cd "$work/bench2" && exec "$wine_run" "$runner" 1 >"$work/first.out" 2>&1) &
 first=$!
 wait_for grep -q 'Prepare to download' "$work/first.out" || echo "the first runner did not start"
 run "$work/bench" 1
 check "exit code 3 for a second instance" test "$code" = 3
 check "the second instance is refused" grep -q '^Tool has been opened!' <<<"$out"
-"$wineserver" -k || true
-wait "$first" 2>/dev/null || true
+
+# Ctrl-C (Wine turns SIGINT into the console's Ctrl-C event) stops the first one.
+kill -INT "$first"
+code=0
+wait "$first" || code=$?
+out=$(tr -d '\r' <"$work/first.out")
+echo "$out"
+check "exit code 130 after Ctrl-C" test "$code" = 130
+check "the stopped module fails" grep -q '^Module1 COM9 FAIL (errcode 15): Download Pause!$' <<<"$out"
 
 echo "$passes passed, $failures failed"
 [ "$failures" -eq 0 ]

@@ -1,9 +1,10 @@
 // Whole runs on COM ports of Windows, in real time: the workers open \\.\COM<n>, which Wine maps
 // to the pseudo-terminals of the module simulator (tests/engine/com_port_run_test.sh serves them:
-// COM9 and COM10 answer as modules do, COM11 to COM14 have the faults of the cases below).
+// COM9 and COM10 answer as modules do, COM11 to COM17 have the faults of the cases below).
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -15,6 +16,7 @@
 #include "engine/notifications.h"
 #include "engine/run_control.h"
 #include "engine/serial_link.h"
+#include "platform/com_ports.h"
 #include "tests/support/message_recorder.h"
 #include "tests/support/run_trace.h"
 #include "tests/support/temp_dir.h"
@@ -112,6 +114,44 @@ TEST_F(ComPortRunTest, ClosingThePortFromAnotherThreadEndsAStuckRun) {
   EXPECT_NE(slot.exitCode, engine::DL_OK);
   EXPECT_FALSE(slot.hAT.is_open());
   EXPECT_EQ(run_trace(window, 0).back(), "F");
+}
+
+// The port itself, on modules that read nothing (COM16, COM17): the line fills up.
+TEST(ComPortTest, AWriteIntoALineThatTakesNothingGivesUp) {
+  std::string why;
+  auto port = platform::open_com_port(16, &why);
+  ASSERT_NE(port, nullptr) << why;
+  ASSERT_TRUE(port->configure());
+  const std::string block(1 << 20, 'D');
+  EXPECT_FALSE(port->write_all(block.data(), block.size()));
+  EXPECT_FALSE(port->is_closed());
+  EXPECT_EQ(port->failure(), "");  // the device is still there
+}
+
+TEST(ComPortTest, ClosingFromAnotherThreadEndsAWriteThatCannotFinish) {
+  std::string why;
+  auto port = platform::open_com_port(17, &why);
+  ASSERT_NE(port, nullptr) << why;
+  ASSERT_TRUE(port->configure());
+  const std::string block(1 << 20, 'D');
+  std::atomic<bool> started{false};
+  std::atomic<int> written{-1};
+  std::thread writer([&] {
+    started = true;
+    written = port->write_all(block.data(), block.size()) ? 1 : 0;
+  });
+  while (!started) std::this_thread::yield();
+  const auto start = std::chrono::steady_clock::now();
+  port->close();
+  writer.join();
+  EXPECT_EQ(written.load(), 0);
+  EXPECT_TRUE(port->is_closed());
+  char byte;
+  EXPECT_EQ(port->read(&byte, 1), -1);
+  ::testing::Test::RecordProperty(
+      "close_to_end_ms", static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                              std::chrono::steady_clock::now() - start)
+                                              .count()));
 }
 
 }  // namespace

@@ -12,7 +12,8 @@ if [ ! -x "$simulator" ]; then
   exit 77
 fi
 source "$(dirname "$0")/../support/wine_com_ports.sh"
-serve_com_ports "$wine_run" "$simulator" "$work" 9 7 \
+serve_com_ports "$wine_run" "$simulator" "$work" 9 9 \
   --fault COM11:error-packet=1 --fault COM12:count-offset=-1 --fault COM13:pull-after=1500 \
-  --fault COM14:stall-after=1500 --fault COM15:stall-after=1500
+  --fault COM14:stall-after=1500 --fault COM15:stall-after=1500 --fault COM16:deaf \
+  --fault COM17:deaf
 QUILL_COM_STORE=$(windows_path "$work/store") "$wine_run" "$tests"

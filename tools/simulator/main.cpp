@@ -8,8 +8,9 @@
 // the links are removed on exit. A link of the ports folder that leads to an existing device
 // (another simulator's, or a port of the bench) is never taken over: the simulator then ends with
 // an error; a dangling link is replaced. Files the modules store are written to
-// <store>/COM<n>/<name>. Faults: silent, delay=<ms>, split, error-packet=<k>, count-offset=<d>,
-// count-text=<text>, count-no-crlf, refuse=<command>, stall-after=<bytes>, pull-after=<bytes>.
+// <store>/COM<n>/<name>. Faults: silent, deaf, delay=<ms>, split, error-packet=<k>,
+// count-offset=<d>, count-text=<text>, count-no-crlf, refuse=<command>, stall-after=<bytes>,
+// pull-after=<bytes>.
 #include <signal.h>
 
 #include <cstdio>

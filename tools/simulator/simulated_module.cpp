@@ -46,6 +46,7 @@ bool Faults::parse(std::string_view fault) {
   std::string_view key = fault.substr(0, eq);
   std::string_view value = eq == std::string_view::npos ? "" : fault.substr(eq + 1);
   if (key == "silent") return silent = true;
+  if (key == "deaf") return deaf = true;
   if (key == "split") return split_replies = true;
   if (key == "count-no-crlf") return count_without_line_end = true;
   if (key == "delay") return parse_number(value, &reply_delay_ms);

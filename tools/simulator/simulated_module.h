@@ -14,6 +14,7 @@ namespace simulator {
 // Misbehaviour a simulated module can be given.
 struct Faults {
   bool silent = false;                  // answers nothing at all
+  bool deaf = false;                    // takes no byte at all: the line fills up
   int reply_delay_ms = 0;               // every reply is sent this long after its command
   bool split_replies = false;           // every reply comes in two parts, split inside its token
   int error_on_packet = 0;              // answers ERROR to the data of this packet (1 = first)
@@ -24,7 +25,7 @@ struct Faults {
   int64_t stall_after_bytes = -1;       // stops taking bytes after this many data bytes
   int64_t pull_after_bytes = -1;        // is pulled out after this many data bytes
 
-  // Parses one fault as written on the command line: "silent", "delay=300", "split",
+  // Parses one fault as written on the command line: "silent", "deaf", "delay=300", "split",
   // "error-packet=2", "count-offset=-1", "count-text=123456789012345", "count-no-crlf",
   // "refuse=AT+CBAINIT", "stall-after=5000", "pull-after=5000". False for anything else.
   bool parse(std::string_view fault);
@@ -46,8 +47,8 @@ class SimulatedModule {
 
   explicit SimulatedModule(Faults faults = {}) : faults_(std::move(faults)) {}
 
-  // Whether the module takes bytes at all: not once it stalls or is pulled out.
-  bool taking_bytes() const { return !stalled_ && !pulled_out_; }
+  // Whether the module takes bytes at all: not when deaf, nor once it stalls or is pulled out.
+  bool taking_bytes() const { return !faults_.deaf && !stalled_ && !pulled_out_; }
   bool stalled() const { return stalled_; }
   bool pulled_out() const { return pulled_out_; }
 

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -116,24 +117,28 @@ TEST_F(ComPortRunTest, ClosingThePortFromAnotherThreadEndsAStuckRun) {
   EXPECT_EQ(run_trace(window, 0).back(), "F");
 }
 
-// The port itself, on modules that read nothing (COM16, COM17): the line fills up.
-TEST(ComPortTest, AWriteIntoALineThatTakesNothingGivesUp) {
-  std::string why;
-  auto port = platform::open_com_port(16, &why);
-  ASSERT_NE(port, nullptr) << why;
-  ASSERT_TRUE(port->configure());
-  const std::string block(1 << 20, 'D');
+// The port itself, on modules that read nothing (COM16, COM17): a megabyte fills the line up.
+class ComPortTest : public ::testing::Test {
+ protected:
+  void open(unsigned com) {
+    std::string why;
+    port = platform::open_com_port(com, &why);
+    ASSERT_NE(port, nullptr) << why;
+    ASSERT_TRUE(port->configure());
+  }
+  std::shared_ptr<platform::SerialPort> port;
+  const std::string block = std::string(1 << 20, 'D');
+};
+
+TEST_F(ComPortTest, AWriteIntoALineThatTakesNothingGivesUp) {
+  ASSERT_NO_FATAL_FAILURE(open(16));
   EXPECT_FALSE(port->write_all(block.data(), block.size()));
   EXPECT_FALSE(port->is_closed());
   EXPECT_EQ(port->failure(), "");  // the device is still there
 }
 
-TEST(ComPortTest, ClosingFromAnotherThreadEndsAWriteThatCannotFinish) {
-  std::string why;
-  auto port = platform::open_com_port(17, &why);
-  ASSERT_NE(port, nullptr) << why;
-  ASSERT_TRUE(port->configure());
-  const std::string block(1 << 20, 'D');
+TEST_F(ComPortTest, ClosingFromAnotherThreadEndsAWriteThatCannotFinish) {
+  ASSERT_NO_FATAL_FAILURE(open(17));
   std::atomic<bool> started{false};
   std::atomic<int> written{-1};
   std::thread writer([&] {

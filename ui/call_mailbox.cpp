@@ -20,16 +20,19 @@ void CallMailbox::post(std::function<void()> call) {
 }
 
 void CallMailbox::run_posted() {
-  // One call for each invocation that a post queued: calls keep their order, and each is an event
-  // of its own on the window thread, as a queued call would be.
-  std::function<void()> call;
-  {
-    std::lock_guard lock(mutex_);
-    if (calls_.empty()) return;
-    call = std::move(calls_.front());
-    calls_.pop_front();
+  // Every call waiting is run, in order, whichever wake-up comes first: a wake-up that is lost (an
+  // event filtered out, a loop that ended) never leaves a call behind for the next one to run.
+  // Calls are taken one at a time, so a call that runs an event loop of its own keeps the order.
+  while (true) {
+    std::function<void()> call;
+    {
+      std::lock_guard lock(mutex_);
+      if (calls_.empty()) return;
+      call = std::move(calls_.front());
+      calls_.pop_front();
+    }
+    call();
   }
-  call();
 }
 
 }  // namespace ui

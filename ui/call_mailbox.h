@@ -9,8 +9,9 @@ namespace ui {
 
 // Carries calls from worker threads to the window thread. A call is kept under a mutex and the
 // window thread is woken by a queued invocation that carries no data of its own; it then takes the
-// calls under the same mutex. The hand-over is therefore ordered by the mutex alone, which the
-// thread checker sees, not by the event queue's inner locking, which it cannot see.
+// calls under the same mutex, all that are waiting. The hand-over is therefore ordered by the mutex
+// alone, which the thread checker sees, not by the event queue's inner locking, which it cannot
+// see.
 class CallMailbox final : public QObject {
   Q_OBJECT
 

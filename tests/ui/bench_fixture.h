@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "tests/support/temp_dir.h"
+#include "tests/ui/wait_until.h"
 #include "tools/simulator/pty_module_server.h"
 #include "ui/control_table.h"
 #include "ui/cor_vexdlg.h"

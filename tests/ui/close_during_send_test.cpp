@@ -15,6 +15,7 @@
 #include "engine/notifications.h"
 #include "engine/run_control.h"
 #include "tests/ui/bench_fixture.h"
+#include "tests/ui/wait_until.h"
 #include "ui/call_mailbox.h"
 
 namespace {
@@ -136,7 +137,7 @@ TEST_P(DestroyWhileHeld, TheWorkerIsReleasedAndJoinedAndTheDialogIsNeverUsedAgai
   };
 
   start_button(0)->click();
-  QTRY_VERIFY_WITH_TIMEOUT(holder.held, kRunLimitMs);
+  ASSERT_TRUE(ui_testing::wait_until([&] { return holder.held; }, kRunLimitMs));
   EXPECT_TRUE(worker_was_inside_its_run);
   EXPECT_TRUE(refused_to_close());
   if (GetParam() == HeldCall::never_delivered) {
@@ -175,12 +176,13 @@ TEST_F(CloseDuringSendTest, CloseIsRefusedWhileTheLastNotificationIsHeldAndAccep
   };
 
   start_button(0)->click();
-  QTRY_VERIFY_WITH_TIMEOUT(holder.held, kRunLimitMs);
+  ASSERT_TRUE(ui_testing::wait_until([&] { return holder.held; }, kRunLimitMs));
   EXPECT_TRUE(between_last_flag_and_last_notice);
   EXPECT_TRUE(refused_to_close());
   ASSERT_EQ(boxes.messages.size(), 1u);
 
-  QTRY_VERIFY_WITH_TIMEOUT(!engine::worker_in_progress(slot(0)), kRunLimitMs);
+  ASSERT_TRUE(
+      ui_testing::wait_until([&] { return !engine::worker_in_progress(slot(0)); }, kRunLimitMs));
   EXPECT_EQ(record.handled.back(), engine::WM_SLOT_FINISHED);
   EXPECT_EQ(slot(0).exitCode.load(), engine::DL_OK);
   dialog->close();
@@ -200,7 +202,7 @@ TEST_F(CloseDuringSendTest, AnAcceptedCloseReleasesASenderWaitingInTheTarget) {
   std::thread sender([] {
     engine::send_to_main_window(engine::WM_SLOT_STATUS + 3, reinterpret_cast<uintptr_t>("late"), 0);
   });
-  QTRY_VERIFY_WITH_TIMEOUT(holder.held, kRunLimitMs);
+  ASSERT_TRUE(ui_testing::wait_until([&] { return holder.held; }, kRunLimitMs));
 
   dialog->close();  // accepted: shuts the target, which releases the sender
   sender.join();
@@ -255,11 +257,12 @@ TEST_F(CloseDuringSendTest, RealRunsClosedAtPseudoRandomMomentsNeverHang) {
       holder.drop = false;
       holder.at_hold = [&] { destroy_dialog(); };
       if (moment == 0) holder.armed = true;
-      QTRY_VERIFY_WITH_TIMEOUT(holder.held || idle(), kRunLimitMs);
+      ASSERT_TRUE(ui_testing::wait_until([&] { return holder.held || idle(); }, kRunLimitMs));
       holder.armed = false;
       if (!holder.held) destroy_dialog();
     } else {
-      QTRY_VERIFY_WITH_TIMEOUT(record.handled.size() >= moment || idle(), kRunLimitMs);
+      ASSERT_TRUE(ui_testing::wait_until([&] { return record.handled.size() >= moment || idle(); },
+                                         kRunLimitMs));
       if (way == 0) {
         destroy_dialog();
       } else {
@@ -271,7 +274,7 @@ TEST_F(CloseDuringSendTest, RealRunsClosedAtPseudoRandomMomentsNeverHang) {
           for (int k = 0; k < 2; ++k) {
             if (start_button(k)->text() == "PAUSE") start_button(k)->click();
           }
-          QTRY_VERIFY_WITH_TIMEOUT(idle(), kRunLimitMs);
+          ASSERT_TRUE(ui_testing::wait_until([&] { return idle(); }, kRunLimitMs));
           dialog->close();
         }
         EXPECT_FALSE(dialog->isVisible());

@@ -10,6 +10,7 @@
 #include "engine/serial_link.h"
 #include "resources/result_bitmaps.h"
 #include "tests/ui/bench_fixture.h"
+#include "tests/ui/wait_until.h"
 
 namespace {
 
@@ -37,7 +38,8 @@ TEST_F(BenchTest, OneModuleRunsToPassAndTheFileArrivesWhole) {
   start_button(0)->click();
   EXPECT_EQ(start_button(0)->text(), "PAUSE");
   EXPECT_EQ(status_line(0)->text(), "");
-  QTRY_COMPARE_WITH_TIMEOUT(start_button(0)->text(), QString("START"), kRunLimitMs);
+  ASSERT_TRUE(ui_testing::wait_until_equal([&] { return start_button(0)->text(); },
+                                           QString("START"), kRunLimitMs));
 
   // "download success!\r\n" shows as one line; the bar is back at 0; the PASS picture shows.
   EXPECT_EQ(status_line(0)->text(), "download success!");
@@ -97,7 +99,8 @@ TEST_F(BenchTest, CloseIsRefusedWhileAWorkerIsActiveAndClosesEverythingAfterward
   open_dialog();
   start_button(0)->click();
   // The worker waits for an answer on its open port.
-  QTRY_VERIFY_WITH_TIMEOUT(slot(0).active.load() == 1 && slot(0).hAT.is_open(), kRunLimitMs);
+  ASSERT_TRUE(ui_testing::wait_until(
+      [&] { return slot(0).active.load() == 1 && slot(0).hAT.is_open(); }, kRunLimitMs));
 
   QTest::keyClick(dialog.get(), Qt::Key_Escape);  // a close request
   dialog->close();                                // and the close box
@@ -113,7 +116,8 @@ TEST_F(BenchTest, CloseIsRefusedWhileAWorkerIsActiveAndClosesEverythingAfterward
   EXPECT_EQ(slot(0).runEnabled.load(), 1);
 
   start_button(0)->click();  // PAUSE
-  QTRY_COMPARE_WITH_TIMEOUT(start_button(0)->text(), QString("START"), kRunLimitMs);
+  ASSERT_TRUE(ui_testing::wait_until_equal([&] { return start_button(0)->text(); },
+                                           QString("START"), kRunLimitMs));
   EXPECT_EQ(slot(0).exitCode.load(), engine::DL_PAUSED);
   EXPECT_EQ(status_line(0)->text(), "device1 errcode=15");
 
@@ -147,7 +151,7 @@ TEST_F(BenchTest, AllStartStartsTheModulesWithPortsInOrderHalfASecondApart) {
   EXPECT_FALSE(all_start_button()->isEnabled());
   EXPECT_TRUE(dialog->all_start_running());
 
-  QTRY_VERIFY_WITH_TIMEOUT(!dialog->all_start_running(), kRunLimitMs);
+  ASSERT_TRUE(ui_testing::wait_until([&] { return !dialog->all_start_running(); }, kRunLimitMs));
   const qint64 ended_at = clock.nsecsElapsed();
   EXPECT_TRUE(all_start_button()->isEnabled());
   ASSERT_EQ(starts.size(), 2u);
@@ -158,8 +162,9 @@ TEST_F(BenchTest, AllStartStartsTheModulesWithPortsInOrderHalfASecondApart) {
   EXPECT_GT(event_handled_at, starts[0].second);
   EXPECT_LT(event_handled_at, starts[1].second);
 
-  QTRY_VERIFY_WITH_TIMEOUT(start_button(1)->text() == "START" && start_button(4)->text() == "START",
-                           kRunLimitMs);
+  ASSERT_TRUE(ui_testing::wait_until(
+      [&] { return start_button(1)->text() == "START" && start_button(4)->text() == "START"; },
+      kRunLimitMs));
   EXPECT_EQ(slot(1).exitCode.load(), engine::DL_OK);
   EXPECT_EQ(slot(4).exitCode.load(), engine::DL_OK);
   EXPECT_TRUE(boxes.messages.empty());  // no reminder for the modules without a port

@@ -6,6 +6,7 @@
 #include "resources/result_bitmaps.h"
 #include "tests/support/debug_capture.h"
 #include "tests/ui/bench_fixture.h"
+#include "tests/ui/wait_until.h"
 
 namespace {
 
@@ -102,7 +103,8 @@ TEST_F(BenchTest, PortsThatComeAndGoReachTheDialogThroughTheWatcher) {
       std::make_unique<simulator::PtyModuleServer>(bench.path() / "ports", bench.path() / "store");
   ASSERT_TRUE(arriving->add(7, {}));
   arriving->start();
-  QTRY_COMPARE_WITH_TIMEOUT(at_list(1)->currentText(), QString("COM7"), kNoticeLimitMs);
+  ASSERT_TRUE(ui_testing::wait_until_equal([&] { return at_list(1)->currentText(); },
+                                           QString("COM7"), kNoticeLimitMs));
   EXPECT_TRUE(entries(at_list(4)).contains("COM7"));
   EXPECT_EQ(at_list(0)->currentText(), "COM1");
 
@@ -110,7 +112,8 @@ TEST_F(BenchTest, PortsThatComeAndGoReachTheDialogThroughTheWatcher) {
   engine::slots()[1].resultOk = 1;
   engine::slots()[1].upgraded = 0;
   arriving.reset();
-  QTRY_VERIFY_WITH_TIMEOUT(result_picture(1)->isVisible(), kNoticeLimitMs);
+  ASSERT_TRUE(
+      ui_testing::wait_until([&] { return result_picture(1)->isVisible(); }, kNoticeLimitMs));
   EXPECT_EQ(engine::slots()[1].resultOk.load(), 0);
   EXPECT_FALSE(result_picture(0)->isVisible());
   EXPECT_TRUE(entries(at_list(1)).contains("COM7"));

@@ -7,6 +7,7 @@
 #include "engine/module_slot.h"
 #include "engine/run_record.h"
 #include "tests/ui/bench_fixture.h"
+#include "tests/ui/wait_until.h"
 
 namespace {
 
@@ -41,8 +42,10 @@ TEST_F(BenchTest, APluggedInModuleStartsOnlyOnItsOwnPortAndEachRunIsRecordedAndC
                                                                bench.path() / "store");
     ASSERT_TRUE(module->add(7, {}));
     module->start();
-    QTRY_COMPARE_WITH_TIMEOUT(start_button(0)->text(), QString("PAUSE"), kRunLimitMs);
-    QTRY_COMPARE_WITH_TIMEOUT(start_button(0)->text(), QString("START"), kRunLimitMs);
+    ASSERT_TRUE(ui_testing::wait_until_equal([&] { return start_button(0)->text(); },
+                                             QString("PAUSE"), kRunLimitMs));
+    ASSERT_TRUE(ui_testing::wait_until_equal([&] { return start_button(0)->text(); },
+                                             QString("START"), kRunLimitMs));
     EXPECT_EQ(engine::slots()[0].exitCode.load(), engine::DL_OK);
     EXPECT_EQ(lines_of(runs), 1 + cycle);  // the header and a line per run
     EXPECT_EQ(totals->text(), QString("Today: %1 PASS, 0 FAIL").arg(cycle));
@@ -51,8 +54,9 @@ TEST_F(BenchTest, APluggedInModuleStartsOnlyOnItsOwnPortAndEachRunIsRecordedAndC
     // Pulled out, and away for the re-arm time before the next plug-in.
     module.reset();
     other.reset();
-    QTRY_COMPARE_WITH_TIMEOUT(status_line(0)->text(), QString("Waiting for a module on COM7..."),
-                              kRunLimitMs);
+    ASSERT_TRUE(ui_testing::wait_until_equal([&] { return status_line(0)->text(); },
+                                             QString("Waiting for a module on COM7..."),
+                                             kRunLimitMs));
     QTest::qWait(engine::PlugInStart::kRearmAbsenceMs + 100);
   }
   dialog.reset();

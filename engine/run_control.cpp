@@ -41,11 +41,8 @@ bool start_run(ModuleSlot& slot) {
 }
 
 StartOutcome start_module(ModuleSlot& slot) {
-  if (worker_in_progress(slot)) {
-    // `busy` goes to 0 after the worker's last notification: from then on it only returns.
-    if (slot.busy.load() != 0) return StartOutcome::running;
-    join_worker(slot);
-  }
+  if (run_under_way(slot)) return StartOutcome::running;
+  join_worker(slot);  // a worker past its last notification only returns
   slot.upgraded = 0;
   if (slot.hAT.is_open()) return StartOutcome::port_open;
   slot.busy = 1;
@@ -81,8 +78,7 @@ void join_worker(ModuleSlot& slot) {
 
 bool any_run_in_progress() {
   for (const ModuleSlot& slot : slots()) {
-    if (is_active(&slot) != 0) return true;
-    if (worker_in_progress(slot) && slot.busy.load() != 0) return true;
+    if (is_active(&slot) != 0 || run_under_way(slot)) return true;
   }
   return false;
 }

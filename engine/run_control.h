@@ -27,6 +27,12 @@ enum class StartOutcome {
 // sent its end (`busy` 0) but not yet returned is about to return: it is joined first.
 StartOutcome start_module(ModuleSlot& slot);
 
+// True while the slot's worker is inside its run: started and not yet past its last notification.
+// A worker that has sent its end (`busy` 0) but not yet returned is not: it only returns.
+inline bool run_under_way(const ModuleSlot& slot) {
+  return worker_in_progress(slot) && slot.busy.load() != 0;
+}
+
 // Asks the run to stop at its next check; a settling wait under way ends at once.
 void request_stop(ModuleSlot& slot);
 

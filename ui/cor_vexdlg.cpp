@@ -2,10 +2,12 @@
 
 #include <QComboBox>
 #include <QFont>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSocketNotifier>
+#include <QTime>
 #include <algorithm>
 #include <vector>
 
@@ -23,6 +25,7 @@
 #include "ui/message_box.h"
 #include "ui/port_list_box.h"
 #include "ui/progress_percent.h"
+#include "ui/template_frames.h"
 #include "ui_cor_vexdlg.h"
 #include "widgets/progress_bar_ctrl.h"
 #include "widgets/skin_btn.h"
@@ -42,6 +45,10 @@ QString status_line_text(const char* text) {
   return line;
 }
 
+bool is_enter(const QKeyEvent* event) {
+  return event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+}
+
 }  // namespace
 
 COR_VEXDlg::COR_VEXDlg(QWidget* parent)
@@ -56,6 +63,7 @@ COR_VEXDlg::COR_VEXDlg(QWidget* parent)
   ui_->setupUi(this);
   base_units_ = base_units_of(this->font());
   map_template_geometry();
+  draw_frames_as_template(this);
   create_station_controls();
 
   // A caption with the system menu and the minimise box; no maximise box and no sizing border.
@@ -236,7 +244,20 @@ void COR_VEXDlg::send_message(uint32_t msg, uintptr_t wParam, intptr_t lParam) {
 
 void COR_VEXDlg::OnSlotStatus(int k, const char* text) {
   if (!valid_module(k) || !text) return;
-  status_lines_[k]->setText(status_line_text(text));
+  const QString line = status_line_text(text);
+  status_lines_[k]->setText(line);
+  // The status line keeps the last text; its tooltip lists every line of the run, so that the cause
+  // behind a code is one hover away.
+  if (line.isEmpty()) return;
+  run_lines_[k] << QTime::currentTime().toString(QStringLiteral("HH:mm:ss  ")) + line;
+  status_lines_[k]->setToolTip(QStringLiteral("<p style='white-space:pre'>%1</p>")
+                                   .arg(run_lines_[k].join(QLatin1Char('\n')).toHtmlEscaped())
+                                   .replace(QLatin1Char('\n'), QLatin1String("<br>")));
+}
+
+void COR_VEXDlg::begin_run_lines(int k) {
+  run_lines_[k].clear();
+  status_lines_[k]->setToolTip(QString());
 }
 
 void COR_VEXDlg::OnSlotProgress(int k, uintptr_t done, intptr_t total) {
@@ -248,8 +269,12 @@ void COR_VEXDlg::OnSlotFinished(int k) {
   if (!valid_module(k)) return;
   at_lists_[k]->setEnabled(true);
   diag_lists_[k]->setEnabled(true);
-  start_buttons_[k]->setEnabled(true);
   start_buttons_[k]->setText(kStart);
+  start_buttons_[k]->setEnabled(!settings_unlocked_);
+}
+
+void COR_VEXDlg::update_start_button(int k) {
+  start_buttons_[k]->setEnabled(!settings_unlocked_ || start_buttons_[k]->text() != kStart);
 }
 
 void COR_VEXDlg::OnPanelsEnable(bool enable) {
@@ -257,7 +282,11 @@ void COR_VEXDlg::OnPanelsEnable(bool enable) {
   for (int k = 0; k < engine::kModuleCount; ++k) {
     at_lists_[k]->setEnabled(enable);
     diag_lists_[k]->setEnabled(enable);
-    start_buttons_[k]->setEnabled(enable);
+    if (enable) {
+      update_start_button(k);
+    } else {
+      start_buttons_[k]->setEnabled(false);
+    }
   }
   ui_->upgrade_type_list->setEnabled(enable);
   ui_->type_list->setEnabled(enable);
@@ -298,11 +327,13 @@ void COR_VEXDlg::start_or_pause(int k) {
     engine::request_stop(slot);
     return;
   }
-  result_pictures_[k]->setVisible(false);
+  // While the settings are unlocked no run starts, whatever asks (All Check, plug-in start).
+  if (settings_unlocked_) return;
 
   if (at_lists_[k]->currentText().isEmpty()) {
     // A slot whose worker is still inside its run is never touched.
-    if (engine::worker_in_progress(slot) && slot.busy.load() != 0) return;
+    if (engine::run_under_way(slot)) return;
+    result_pictures_[k]->setVisible(false);
     slot.upgraded = 0;
     if (slot.hAT.is_open()) return;
     OnSlotStatus(k, "");
@@ -313,6 +344,12 @@ void COR_VEXDlg::start_or_pause(int k) {
     return;
   }
 
+  // The result picture is hidden only when the start goes ahead: a START that meets a worker
+  // between its end message and its return starts nothing and leaves the result shown.
+  if (!engine::run_under_way(slot)) {
+    result_pictures_[k]->setVisible(false);
+    begin_run_lines(k);
+  }
   switch (engine::start_module(slot)) {
     case engine::StartOutcome::started:
       button->setText(kPause);
@@ -335,7 +372,7 @@ void COR_VEXDlg::start_or_pause(int k) {
 }
 
 void COR_VEXDlg::all_start() {
-  if (all_start_running() || closed_) return;
+  if (all_start_running() || closed_ || settings_unlocked_) return;
   auto& slots = engine::slots();
   for (int k = 0; k < engine::kModuleCount; ++k) {
     result_pictures_[k]->setVisible(false);
@@ -364,11 +401,28 @@ void COR_VEXDlg::all_start_step() {
 }
 
 void COR_VEXDlg::update_all_start_button() {
-  ui_->all_start_button->setEnabled(panels_enabled_ && !all_start_running());
+  ui_->all_start_button->setEnabled(panels_enabled_ && !all_start_running() && !settings_unlocked_);
 }
 
 void COR_VEXDlg::reject() {
   OnClose();
+}
+
+// The window system marks the keyboard's repeats, but not always: a repeat arrives as a release and
+// a press of the same moment, and when the two are read apart the press looks fresh. A press at the
+// very moment of the last release is therefore a repeat too; a person's next press never is.
+void COR_VEXDlg::keyReleaseEvent(QKeyEvent* event) {
+  if (is_enter(event) && event->timestamp() != 0) enter_released_at_ = event->timestamp();
+  QDialog::keyReleaseEvent(event);
+}
+
+void COR_VEXDlg::keyPressEvent(QKeyEvent* event) {
+  if (is_enter(event) && (event->isAutoRepeat() ||
+                          (event->timestamp() != 0 && event->timestamp() == enter_released_at_))) {
+    event->accept();
+    return;
+  }
+  QDialog::keyPressEvent(event);
 }
 
 void COR_VEXDlg::OnClose() {

@@ -3,6 +3,7 @@
 #include <QDialog>
 #include <QIcon>
 #include <QString>
+#include <QStringList>
 #include <QTimer>
 #include <array>
 #include <cstdint>
@@ -17,6 +18,7 @@
 
 class QCheckBox;
 class QComboBox;
+class QKeyEvent;
 class QLabel;
 class QPushButton;
 class QSocketNotifier;
@@ -109,6 +111,10 @@ class COR_VEXDlg : public QDialog, public engine::MainWindow {
  protected:
   // Escape and the close box are close requests: both go through OnClose.
   void reject() override;
+  // Enter clicks ALL START only on a fresh press: an auto-repeated Enter (a key held down, or left
+  // pressed by a scanner or a remote desktop) does nothing.
+  void keyPressEvent(QKeyEvent* event) override;
+  void keyReleaseEvent(QKeyEvent* event) override;
 
  private:
   bool OnInitDialog();
@@ -126,6 +132,11 @@ class COR_VEXDlg : public QDialog, public engine::MainWindow {
   void removal_census();
   void on_port_removed(const std::string& port_name);
   void set_settings_mode(bool editing);
+  // A module's button: a button that reads "PAUSE" stays enabled, one that reads "START" is
+  // disabled while the settings are unlocked.
+  void update_start_button(int k);
+  // Module k's panel begins a new run: the status lines of its last run are forgotten.
+  void begin_run_lines(int k);
   void create_station_controls();
   void init_station();
   void show_day_totals();
@@ -163,6 +174,10 @@ class COR_VEXDlg : public QDialog, public engine::MainWindow {
   QTimer all_start_timer_;
   int all_start_next_ = -1;  // the next module ALL START looks at; -1 when no sequence runs
   bool panels_enabled_ = true;
+  bool settings_unlocked_ = false;
+  quint64 enter_released_at_ = 0;  // the window system's time of Enter's last release          //
+                                   // after a login, until Save: no run may start
+  std::array<QStringList, 6> run_lines_{};  // each module's status lines of its last run
   bool closed_ = false;
 };
 

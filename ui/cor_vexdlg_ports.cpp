@@ -37,6 +37,10 @@ void COR_VEXDlg::choose_port(int k, int kind) {
       config::save_port_setting(k, kind, n);
       config::release_duplicate_port(k, kind, n);
       slot.resultOk = 0;
+      // The list shows the port just stored, also when a port that arrived while the question was
+      // open refilled it with the module's old port selected.
+      list->setCurrentIndex(
+          list->findText(port_entry_text(static_cast<uint32_t>(n)), Qt::MatchExactly));
     } else {
       // The module's port again, or no selection when the list does not offer it.
       list->setCurrentIndex(

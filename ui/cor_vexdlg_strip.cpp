@@ -7,11 +7,12 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QPushButton>
 
 #include "config/settings.h"
-#include "platform/executable_dir.h"
 #include "ui/cor_vexdlg.h"
 #include "ui/cor_vexdlg_common.h"
 #include "ui/login_dlg.h"
@@ -82,11 +83,14 @@ void COR_VEXDlg::OnBnClickedAllCheck() {
 }
 
 void COR_VEXDlg::OnBnClickedBrowse() {
-  // The dialog starts in the program's folder. It never changes the working directory, so the
-  // path is always saved in this bench's ZEBL.ini.
-  const QString path =
-      choose_existing_file(this, QStringLiteral("Select fota files:"),
-                           QString::fromStdString(platform::executable_directory()));
+  // The dialog starts in the folder of the current update file, or else in the bench folder (an
+  // installed program's own folder holds no update files). It never changes the working
+  // directory, so the path is always saved in this bench's ZEBL.ini.
+  const QFileInfo current(QString::fromStdString(engine::slots()[0].filePath));
+  const QString folder = !current.filePath().isEmpty() && current.absoluteDir().exists()
+                             ? current.absolutePath()
+                             : QDir::currentPath();
+  const QString path = choose_existing_file(this, QStringLiteral("Select fota files:"), folder);
   if (path.isEmpty()) return;
   switch (check_update_file(path)) {
     case FileCheck::cannot_open:
@@ -113,8 +117,16 @@ void COR_VEXDlg::OnBnClickedLogin() {
   set_settings_mode(login.DoModal() == IDOK);
 }
 
-// Save takes Login's place in the strip while the settings are unlocked.
+// Save takes Login's place in the strip while the settings are unlocked. While they are, no run can
+// start (ALL START and every button that reads "START" are disabled, and a run's end leaves its
+// button disabled until Save) and every run can be stopped (a button that reads "PAUSE" stays
+// enabled).
 void COR_VEXDlg::set_settings_mode(bool editing) {
+  settings_unlocked_ = editing;
+  if (editing) {
+    all_start_timer_.stop();  // what is left of an ALL START does not start
+    all_start_next_ = -1;
+  }
   ui_->file_path_edit->setEnabled(editing);
   ui_->browse_button->setEnabled(editing);
   ui_->save_button->setEnabled(editing);
@@ -122,7 +134,8 @@ void COR_VEXDlg::set_settings_mode(bool editing) {
   ui_->login_button->setEnabled(!editing);
   ui_->login_button->setVisible(!editing);
   plug_in_check_->setVisible(editing);
-  for (QPushButton* start : start_buttons_) start->setEnabled(!editing);
+  for (int k = 0; k < engine::kModuleCount; ++k) update_start_button(k);
+  update_all_start_button();
 }
 
 // Save writes nothing: the path was saved when it was chosen, each option when it was picked. It

@@ -6,6 +6,7 @@
 #include <QPushButton>
 
 #include "ui/message_box.h"
+#include "ui/template_frames.h"
 #include "ui_login_dlg.h"
 
 namespace ui {
@@ -31,6 +32,7 @@ CLoginDlg::CLoginDlg(QWidget* parent) : QDialog(parent), ui_(std::make_unique<Ui
     control->setGeometry(dialog_rect_to_pixels(control->geometry(), units));
   }
   setFixedSize(dialog_size_to_pixels(QSize(233, 84), units));
+  draw_frames_as_template(this);
   // A modal frame: caption and close box, nothing to resize, minimise or maximise.
   setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                  Qt::WindowCloseButtonHint);

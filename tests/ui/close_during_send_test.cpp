@@ -4,6 +4,7 @@
 // dialog posts every call from a worker) before it is handled.
 #include <QCoreApplication>
 #include <QEvent>
+#include <QSignalSpy>
 #include <QTest>
 #include <cstdlib>
 #include <functional>
@@ -191,6 +192,32 @@ TEST_F(CloseDuringSendTest, CloseIsRefusedWhileTheLastNotificationIsHeldAndAccep
   destroy_dialog();
   expect_everything_ended();
   EXPECT_EQ(record.after_gone, 0);
+}
+
+// The operator presses START in the moment between the worker's end message (the button reads
+// "START" again) and the worker's return: nothing starts, and the result stays shown.
+TEST_F(CloseDuringSendTest, StartBetweenTheEndMessageAndTheWorkersReturnLeavesTheResultShown) {
+  write_settings({1});
+  add_modules({1});
+  open_probe();
+  QSignalSpy started(dialog.get(), &ui::COR_VEXDlg::run_started);
+  bool pressed_inside_the_run = false;
+  record.on_handled = [&](uint32_t msg) {
+    if (msg != engine::WM_SLOT_FINISHED) return;
+    pressed_inside_the_run = engine::run_under_way(slot(0));
+    ASSERT_EQ(start_button(0)->text(), "START");
+    start_button(0)->click();
+  };
+
+  start_button(0)->click();
+  ASSERT_TRUE(
+      ui_testing::wait_until([&] { return !engine::worker_in_progress(slot(0)); }, kRunLimitMs));
+  EXPECT_TRUE(pressed_inside_the_run);
+  EXPECT_EQ(started.count(), 1);
+  EXPECT_TRUE(result_picture(0)->isVisible());
+  EXPECT_EQ(slot(0).exitCode.load(), engine::DL_OK);
+  EXPECT_EQ(slot(0).upgraded.load(), 1);
+  EXPECT_EQ(status_line(0)->text(), "download success!");
 }
 
 TEST_F(CloseDuringSendTest, AnAcceptedCloseReleasesASenderWaitingInTheTarget) {

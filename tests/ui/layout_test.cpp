@@ -2,6 +2,7 @@
 // and the arithmetic behind it (dialog units, progress percentages), which needs no window.
 #include <QFontDatabase>
 #include <QFontInfo>
+#include <QFontMetrics>
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QTest>
@@ -119,6 +120,30 @@ TEST_F(BenchTest, TheTemplateHoldsEveryControlInItsPlace) {
     EXPECT_TRUE(group->geometry().contains(result_picture(k)->geometry()));
     EXPECT_TRUE(group->geometry().contains(status_line(k)->geometry()));
     EXPECT_EQ(start_button(k)->text(), "START");
+  }
+
+  // Each frame is drawn where the template places it: its top line runs through the middle of the
+  // title, half a line below the box's top, above the result picture; its bottom line is the box's
+  // bottom. The station's two controls lie clear of every frame and of the strip below.
+  const QImage shot = d.grab().toImage();
+  const QRgb background = shot.pixel(1, 1);
+  const int half_line = QFontMetrics(d.font()).height() / 2;
+  for (int k = 0; k < 6; ++k) {
+    const QRect box = control<QGroupBox>(ControlRole::panel_group, k)->geometry();
+    int frame_top = box.top();
+    while (frame_top < box.bottom() && shot.pixel(box.left(), frame_top) == background) ++frame_top;
+    EXPECT_NEAR(frame_top, box.top() + half_line, 1) << k;
+    EXPECT_NE(shot.pixel(box.left(), box.bottom()), background) << k;
+    EXPECT_GT(result_picture(k)->geometry().top(), frame_top + 1) << k;
+  }
+  for (const char* name : {"day_totals_label", "plug_in_start_check"}) {
+    const QRect added = d.findChild<QWidget*>(name)->geometry();
+    for (int k = 0; k < 6; ++k)
+      EXPECT_FALSE(added.intersects(control<QGroupBox>(ControlRole::panel_group, k)->geometry()))
+          << name << " " << k;
+    for (ControlRole strip : {ControlRole::file_path_edit, ControlRole::browse_button,
+                              ControlRole::login_button, ControlRole::all_start_button})
+      EXPECT_FALSE(added.intersects(control<QWidget>(strip)->geometry())) << name;
   }
 
   // The option lists and the bottom strip.

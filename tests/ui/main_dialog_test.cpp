@@ -43,6 +43,13 @@ TEST_F(BenchTest, OneModuleRunsToPassAndTheFileArrivesWhole) {
 
   // "download success!\r\n" shows as one line; the bar is back at 0; the PASS picture shows.
   EXPECT_EQ(status_line(0)->text(), "download success!");
+  // Its tooltip lists the run's status lines, the earlier run's text not among them.
+  const QString lines = status_line(0)->toolTip();
+  EXPECT_TRUE(lines.contains("Prepare to download, please wait...") &&
+              lines.contains("Byte count match successful: 1500!") &&
+              lines.contains("download success!"))
+      << lines.toStdString();
+  EXPECT_FALSE(lines.contains("left from before"));
   EXPECT_EQ(progress_bar(0)->GetPos(), 0);
   EXPECT_TRUE(shows_colour(result_picture(0), resources::kPassBackground));
   EXPECT_EQ(slot(0).exitCode.load(), engine::DL_OK);
@@ -120,6 +127,8 @@ TEST_F(BenchTest, CloseIsRefusedWhileAWorkerIsActiveAndClosesEverythingAfterward
                                            QString("START"), kRunLimitMs));
   EXPECT_EQ(slot(0).exitCode.load(), engine::DL_PAUSED);
   EXPECT_EQ(status_line(0)->text(), "device1 errcode=15");
+  // The cause behind the code is one hover away.
+  EXPECT_TRUE(status_line(0)->toolTip().contains("Download Pause!"));
 
   dialog->close();
   EXPECT_EQ(boxes.messages.size(), 2u);

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <QApplication>
+#include <QDir>
 #include <QLineEdit>
 #include <QTest>
 #include <QTimer>
@@ -78,8 +79,10 @@ TEST_F(BenchTest, BrowseTakesOnlyAFileWithDataAndSavesItsPath) {
   std::ofstream(good) << "data";
   QString picked;
   QString title;
-  auto previous = ui::set_file_choice_handler([&](QWidget*, const QString& t, const QString&) {
+  QString folder;
+  auto previous = ui::set_file_choice_handler([&](QWidget*, const QString& t, const QString& f) {
     title = t;
+    folder = f;
     return picked;
   });
   auto* path_box = control<QLineEdit>(ControlRole::file_path_edit);
@@ -90,6 +93,8 @@ TEST_F(BenchTest, BrowseTakesOnlyAFileWithDataAndSavesItsPath) {
     control<QPushButton>(ControlRole::browse_button)->click();
   }
   EXPECT_EQ(title, "Select fota files:");
+  // It opens in the folder of the current update file.
+  EXPECT_EQ(folder, QString::fromStdString(update_file().parent_path().string()));
   ASSERT_EQ(boxes.messages.size(), 2u);
   EXPECT_EQ(boxes.messages[0].text,
             "Upgrade file " + QString::fromStdString(empty.string()) + " has no data! ");
@@ -103,6 +108,12 @@ TEST_F(BenchTest, BrowseTakesOnlyAFileWithDataAndSavesItsPath) {
   EXPECT_EQ(path_box->text(), picked);
   EXPECT_NE(settings_file(*this, bench.path()).find("Path=" + good.string()), std::string::npos);
   for (const engine::ModuleSlot& slot : engine::slots()) EXPECT_EQ(slot.filePath, good.string());
+
+  // When that folder is gone, in the bench folder (never the program's own folder).
+  for (engine::ModuleSlot& slot : engine::slots()) slot.filePath = "/nonexistent/folder/x.bin";
+  picked.clear();
+  control<QPushButton>(ControlRole::browse_button)->click();
+  EXPECT_EQ(folder, QDir::currentPath());
   ui::set_file_choice_handler(std::move(previous));
 }
 
@@ -138,4 +149,42 @@ TEST_F(BenchTest, LoginUnlocksTheSettingsAndSaveLocksAndReloadsThem) {
   control<QPushButton>(ControlRole::login_button)->click();
   EXPECT_EQ(boxes.messages.size(), 3u);
   EXPECT_FALSE(enabled(ControlRole::browse_button));
+}
+
+// While the settings are unlocked no run can start and every run can be stopped.
+TEST_F(BenchTest, TheSettingsModeStartsNoRunAndLetsEveryRunBeStopped) {
+  write_settings({1, 2});
+  std::ofstream(bench.path() / "ZEBL.ini", std::ios::app) << "[DiagPort_Second]\r\nnumber=9\r\n";
+  simulator::Faults silent;
+  silent.silent = true;
+  ASSERT_TRUE(server.add(1, silent));  // Module1 runs until it is stopped
+  ASSERT_TRUE(server.add(2, {}));
+  server.start();
+  open_dialog();
+  start_button(0)->click();
+  ASSERT_EQ(start_button(0)->text(), "PAUSE");
+
+  type_into_login({ui::kLoginPassword});
+  control<QPushButton>(ControlRole::login_button)->click();
+  EXPECT_FALSE(all_start_button()->isEnabled());
+  EXPECT_TRUE(start_button(0)->isEnabled());  // reads PAUSE
+  EXPECT_FALSE(start_button(1)->isEnabled());
+  // Nothing that asks starts a run: ALL START, All Check, the panels enabled again.
+  dialog->all_start();
+  dialog->OnBnClickedAllCheck();
+  dialog->send_message(engine::WM_PANELS_ENABLE, 0, 0);
+  EXPECT_FALSE(all_start_button()->isEnabled() || start_button(1)->isEnabled());
+  EXPECT_EQ(start_button(1)->text(), "START");
+  EXPECT_FALSE(engine::worker_in_progress(engine::slots()[1]));
+
+  // PAUSE still stops Module1; its end leaves its button disabled until Save.
+  start_button(0)->click();
+  ASSERT_TRUE(ui_testing::wait_until_equal([&] { return start_button(0)->text(); },
+                                           QString("START"), 60000));
+  EXPECT_EQ(engine::slots()[0].exitCode.load(), engine::DL_PAUSED);
+  EXPECT_FALSE(start_button(0)->isEnabled());
+
+  control<QPushButton>(ControlRole::save_button)->click();
+  EXPECT_TRUE(all_start_button()->isEnabled() && start_button(0)->isEnabled() &&
+              start_button(1)->isEnabled());
 }

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <algorithm>
 #include <fstream>
 #include <random>
 #include <string>
@@ -139,6 +140,36 @@ TEST_F(WindowTest, AllStartFromTheKeyboardAndTheCloseRuleOnRealCloseRequests) {
   })) << "the window did not close";
   first.pid = -1;
   EXPECT_EQ(code, 0);
+}
+
+// Enter held down (or left pressed by a barcode scanner or a remote desktop) is one ALL START: the
+// keyboard's auto-repeat sends a stream of key events, and only the first is a fresh press.
+TEST_F(WindowTest, EnterHeldDownStartsAllStartOnce) {
+  first = start_window("first.log");
+  const std::string main_window = x_session::await_window(x, first.pid, kMainTitle);
+  ASSERT_FALSE(main_window.empty()) << "no main window: " << ended_early(first, "first.log");
+
+  // Held for longer than the two runs take, so that a repeat would meet idle modules again.
+  ASSERT_EQ(x_session::run({"xdotool", "windowfocus", "--sync", main_window, "keydown", "Return"},
+                           {x.env()}),
+            0);
+  ASSERT_TRUE(await([&] { return module_done(1) && module_done(2); }));
+  ::usleep(3 * 1000 * 1000);
+  ASSERT_EQ(x_session::run({"xdotool", "keyup", "Return"}, {x.env()}), 0);
+
+  // Closed once every run has ended; then the record holds one run per module.
+  int code = -2;
+  request_close(main_window);
+  ASSERT_TRUE(await([&] {
+    if (x_session::has_exited(first.pid, &code)) return true;
+    const auto boxes = x_session::windows(x, first.pid, kRefusalCaption);
+    if (!boxes.empty() && x_session::press(x, boxes.front(), "Return")) request_close(main_window);
+    return false;
+  })) << "the window did not close";
+  first.pid = -1;
+  EXPECT_EQ(code, 0);
+  const std::string runs = read_file(bench.path() / "runs.csv");
+  EXPECT_EQ(std::count(runs.begin(), runs.end(), '\n'), 3) << runs;  // the header and two runs
 }
 
 }  // namespace

@@ -33,6 +33,10 @@ constexpr std::array<ControlEntry, kControlCount> build_table() {
 }
 
 constexpr std::array<ControlEntry, kControlCount> kTable = build_table();
+constexpr std::array<ControlEntry, 2> kStationTable{{
+    {kDayTotalsId, ControlRole::day_totals_label, -1, true, true},
+    {kPlugInStartId, ControlRole::plug_in_start_check, -1, false, true},
+}};
 
 const char* role_name(ControlRole role) {
   switch (role) {
@@ -74,6 +78,10 @@ const char* role_name(ControlRole role) {
       return "login_button";
     case ControlRole::save_button:
       return "save_button";
+    case ControlRole::day_totals_label:
+      return "day_totals_label";
+    case ControlRole::plug_in_start_check:
+      return "plug_in_start_check";
   }
   return "control";
 }
@@ -84,9 +92,16 @@ const std::array<ControlEntry, kControlCount>& control_table() {
   return kTable;
 }
 
+const std::array<ControlEntry, 2>& station_controls() {
+  return kStationTable;
+}
+
 std::optional<ControlEntry> find_control(int id) {
   if (id == kStaticId) return std::nullopt;
   for (const ControlEntry& entry : kTable) {
+    if (entry.id == id) return entry;
+  }
+  for (const ControlEntry& entry : kStationTable) {
     if (entry.id == id) return entry;
   }
   return std::nullopt;

@@ -33,6 +33,10 @@ enum class ControlRole {
   browse_button,
   login_button,
   save_button,
+  // The station's two controls, which the template gained: today's totals and the option to start
+  // a module when its port is plugged in.
+  day_totals_label,
+  plug_in_start_check,
 };
 
 struct ControlEntry {
@@ -68,9 +72,14 @@ constexpr int kFilePathEditId = 1062;
 constexpr int kBrowseId = 1063;
 constexpr int kLoginId = 1065;
 constexpr int kSaveId = 1066;
+constexpr int kDayTotalsId = 1067;
+constexpr int kPlugInStartId = 1068;
 
 // Every control of the template, panel by panel (Module1 first), then the bottom strip.
 const std::array<ControlEntry, kControlCount>& control_table();
+
+// The station's two controls, which the project added to the template.
+const std::array<ControlEntry, 2>& station_controls();
 
 // The entry of a numbered control, or nothing.
 std::optional<ControlEntry> find_control(int id);

@@ -120,11 +120,12 @@ COR_VEXDlg::~COR_VEXDlg() {
 
 // The template gives every geometry in dialog units of the dialog font.
 void COR_VEXDlg::map_template_geometry() {
-  for (const ControlEntry& entry : control_table()) {
-    if (QWidget* control = findChild<QWidget*>(object_name(entry))) {
+  auto map = [this](const ControlEntry& entry) {
+    if (QWidget* control = findChild<QWidget*>(object_name(entry)))
       control->setGeometry(dialog_rect_to_pixels(control->geometry(), base_units_));
-    }
-  }
+  };
+  for (const ControlEntry& entry : control_table()) map(entry);
+  for (const ControlEntry& entry : station_controls()) map(entry);
   setFixedSize(dialog_size_to_pixels(QSize(511, 322), base_units_));
 }
 

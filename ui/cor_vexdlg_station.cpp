@@ -30,18 +30,11 @@ bool offered(int32_t com) {
 
 }  // namespace
 
-// The two controls sit in the row between the lowest frames and the strip, which the hidden option
-// lists leave free, clear of both.
+// The two controls are the template's (between the lowest frames and the strip, clear of both);
+// the map of template geometry has placed them.
 void COR_VEXDlg::create_station_controls() {
-  day_totals_label_ = new QLabel(this);
-  day_totals_label_->setObjectName(QStringLiteral("day_totals_label"));
-  day_totals_label_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-  day_totals_label_->setGeometry(dialog_rect_to_pixels(QRect(337, 286, 150, 9), base_units_));
-
-  plug_in_check_ = new QCheckBox(QStringLiteral("Start when a module is plugged in"), this);
-  plug_in_check_->setObjectName(QStringLiteral("plug_in_start_check"));
-  plug_in_check_->setGeometry(dialog_rect_to_pixels(QRect(23, 286, 200, 9), base_units_));
-  plug_in_check_->setVisible(false);
+  day_totals_label_ = ui_->day_totals_label;
+  plug_in_check_ = ui_->plug_in_start_check;
   connect(plug_in_check_, &QCheckBox::toggled, this, [this](bool on) {
     config::save_start_on_plug_in(on);
     plug_in_on_ = on;

@@ -8,6 +8,8 @@
 #include <QString>
 #include <array>
 
+#include "resources/bitmap_ids.h"
+
 class QIcon;
 
 namespace resources {
@@ -41,14 +43,6 @@ constexpr std::array<ResultBitmap, 14> kResultBitmaps{{
     {156, 167, 49, "#5 FAIL", kFailBackground},
     {157, 167, 49, "#6 FAIL", kFailBackground},
 }};
-
-// The PASS and FAIL pictures of Module1 to Module6, indexed by slot.
-constexpr std::array<int, 6> kPassBitmapIds{144, 146, 147, 148, 149, 150};
-constexpr std::array<int, 6> kFailBitmapIds{151, 152, 153, 155, 156, 157};
-
-constexpr int kApplicationIconId = 128;
-// The application icon is drawn once for each of these sizes in pixels.
-constexpr std::array<int, 5> kApplicationIconSizes{16, 24, 32, 48, 256};
 
 // The entry of a result picture, or null for a number that is not one.
 constexpr const ResultBitmap* find_result_bitmap(int id) {

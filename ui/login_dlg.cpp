@@ -61,11 +61,14 @@ void CLoginDlg::DoDataExchange(bool save_and_validate) {
 
 void CLoginDlg::OnBnClickedOk() {
   DoDataExchange(true);
-  if (m_strPassword == kLoginPassword) {
+  if (dialog::password_accepted(m_strPassword.toStdString())) {
     accept();
     return;
   }
-  message_box(this, QStringLiteral("密码错误,请重新输入!"), QCoreApplication::applicationName());
+  message_box(this,
+              QString::fromUtf8(dialog::kWrongPasswordText.data(),
+                                static_cast<qsizetype>(dialog::kWrongPasswordText.size())),
+              QCoreApplication::applicationName());
   m_strPassword.clear();
   DoDataExchange(false);
 }

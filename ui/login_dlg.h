@@ -4,6 +4,7 @@
 #include <QString>
 #include <memory>
 
+#include "dialog/login.h"
 #include "ui/dialog_units.h"
 
 namespace Ui {
@@ -17,7 +18,8 @@ constexpr int IDOK = 1;
 constexpr int IDCANCEL = 2;
 
 // The password of the settings mode.
-inline const QString kLoginPassword = QStringLiteral("KDRAWPEL");
+inline const QString kLoginPassword =
+    QString::fromUtf8(dialog::kLoginPassword.data(), dialog::kLoginPassword.size());
 
 // The password prompt of the settings mode: it ends with IDOK only after the password was typed
 // exactly, and with IDCANCEL when the operator closes it (close box or Escape). A wrong password

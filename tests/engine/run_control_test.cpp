@@ -18,42 +18,13 @@
 #include "platform/virtual_clock.h"
 #include "tests/support/debug_capture.h"
 #include "tests/support/message_recorder.h"
+#include "tests/support/settling_gate.h"
 #include "tests/support/simulated_port.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
 
-// Virtual time, except that a stoppable wait (the settling wait of a run) really blocks until its
-// stop is raised: a test holds a worker inside its run for as long as it needs, without timing.
-class SettlingGate final : public platform::Clock {
- public:
-  int64_t now_ms() override { return time_.now_ms(); }
-  void sleep_ms(int64_t ms) override { time_.sleep_ms(ms); }
-  std::tm local_time() override { return time_.local_time(); }
-  bool sleep_ms_unless(int64_t, platform::StopSignal& stop) override {
-    {
-      std::lock_guard lock(mutex_);
-      ++waiting_;
-    }
-    changed_.notify_all();
-    while (!stop.wait_ms(60000)) {
-    }
-    std::lock_guard lock(mutex_);
-    --waiting_;
-    return true;
-  }
-  // Returns once a worker is in its settling wait.
-  void await_waiter() {
-    std::unique_lock lock(mutex_);
-    changed_.wait(lock, [this] { return waiting_ > 0; });
-  }
-
- private:
-  platform::VirtualClock time_;
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  int waiting_ = 0;
-};
+using testing_support::SettlingGate;
 
 class RunControlTest : public ::testing::Test {
  protected:

@@ -1,5 +1,5 @@
 // The dialog as built from its template: every control of the table, in its place in dialog units,
-// and the arithmetic behind it (dialog units, progress percentages), which needs no window.
+// and the arithmetic of dialog units, which needs no window.
 #include <QFontDatabase>
 #include <QFontInfo>
 #include <QFontMetrics>
@@ -11,7 +11,6 @@
 #include "devices/port_census.h"
 #include "tests/ui/bench_fixture.h"
 #include "ui/dialog_units.h"
-#include "ui/progress_percent.h"
 
 namespace {
 
@@ -37,41 +36,6 @@ TEST(DialogUnits, BaseUnitsAndTheRoundingOfTheDialogManager) {
   EXPECT_EQ(ui::dialog_rect_to_pixels(QRect(1, 1, 1, 1), base), QRect(2, 2, 2, 2));
   EXPECT_EQ(ui::dialog_rect_to_pixels(QRect(273, 103, 214, 86), base), QRect(410, 167, 321, 140));
   EXPECT_EQ(ui::dialog_size_to_pixels(QSize(511, 322), base), QSize(767, 523));
-}
-
-TEST(ProgressPercent, ExactIntegerPercentages) {
-  EXPECT_EQ(ui::progress_percent(53, 100), 53);
-  EXPECT_EQ(ui::progress_percent(59, 100), 59);
-  EXPECT_EQ(ui::progress_percent(29, 100), 29);
-  EXPECT_EQ(ui::progress_percent(512, 1024), 50);
-  EXPECT_EQ(ui::progress_percent(1023, 1024), 99);
-  EXPECT_EQ(ui::progress_percent(1024, 1024), 100);
-  EXPECT_EQ(ui::progress_percent(0, 100), 0);
-  EXPECT_EQ(ui::progress_percent(5000, 100), 100);
-  // A count whose product with 100 does not fit 64 bits.
-  EXPECT_EQ(ui::progress_percent(uint64_t{1} << 62, INT64_MAX), 50);
-  EXPECT_EQ(ui::progress_percent(UINT64_MAX, 100), 100);
-  EXPECT_EQ(ui::progress_percent(5, 0), std::nullopt);
-  EXPECT_EQ(ui::progress_percent(5, -100), std::nullopt);
-}
-
-TEST(ControlTable, NumbersAndNamesAreUnique) {
-  std::set<int> ids;
-  std::set<QString> names;
-  int numbered = 0;
-  for (const ui::ControlEntry& entry : ui::control_table()) {
-    if (entry.id != ui::kStaticId) {
-      ++numbered;
-      EXPECT_TRUE(ids.insert(entry.id).second) << entry.id;
-      ASSERT_TRUE(ui::find_control(entry.id).has_value());
-      EXPECT_EQ(ui::find_control(entry.id)->role, entry.role);
-    }
-    EXPECT_TRUE(names.insert(ui::object_name(entry)).second)
-        << ui::object_name(entry).toStdString();
-  }
-  EXPECT_EQ(numbered, 6 * 6 + 8);
-  EXPECT_EQ(ui::object_name(ControlRole::at_port_list, 2), "module3_at_port_list");
-  EXPECT_FALSE(ui::find_control(1050).has_value());
 }
 
 TEST_F(BenchTest, TheTemplateHoldsEveryControlInItsPlace) {

@@ -1,6 +1,6 @@
-#include "ui/control_table.h"
+#include "dialog/control_table.h"
 
-namespace ui {
+namespace dialog {
 
 namespace {
 
@@ -107,10 +107,10 @@ std::optional<ControlEntry> find_control(int id) {
   return std::nullopt;
 }
 
-QString object_name(ControlRole role, int module) {
-  const QString role_text = QString::fromLatin1(role_name(role));
+std::string object_name(ControlRole role, int module) {
+  const std::string role_text = role_name(role);
   if (module < 0) return role_text;
-  return QStringLiteral("module%1_%2").arg(module + 1).arg(role_text);
+  return "module" + std::to_string(module + 1) + "_" + role_text;
 }
 
-}  // namespace ui
+}  // namespace dialog

@@ -1,6 +1,6 @@
-#include "ui/progress_percent.h"
+#include "dialog/progress_percent.h"
 
-namespace ui {
+namespace dialog {
 
 std::optional<int> progress_percent(uint64_t done, int64_t total) {
   if (total <= 0) return std::nullopt;
@@ -11,4 +11,4 @@ std::optional<int> progress_percent(uint64_t done, int64_t total) {
   return static_cast<int>(Wide{done} * 100 / whole);
 }
 
-}  // namespace ui
+}  // namespace dialog

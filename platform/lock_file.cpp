@@ -38,10 +38,10 @@ LockHolder read_holder_record(std::string_view text) {
     pid = pid * 10 + (text[i] - '0');
     if (pid > INT_MAX) return {};
   }
+  if (i == 0 || pid == 0 || (i < text.size() && text[i] != ' ')) return {};
   LockHolder holder;
   holder.pid = static_cast<pid_t>(pid);
-  if (i == 0 || pid == 0) return {};
-  if (i == text.size() || text[i] != ' ') return holder;
+  if (i == text.size()) return holder;  // a record without the program
   std::string_view program = text.substr(i + 1);
   if (program.empty() || program.size() > kMaxProgramName) return holder;
   for (char c : program)

@@ -84,6 +84,19 @@ std::string settings_path_in(const std::string& directory) {
   return directory + (directory.back() == '/' ? "" : "/") + kSettingsFileName;
 }
 
+std::array<ModulePorts, 6> read_module_ports(const std::string& directory) {
+  static_assert(engine::kModuleCount == 6);
+  const ProfileText settings = current_settings(directory, "read_module_ports()");
+  std::array<ModulePorts, 6> ports;
+  for (int k = 0; k < engine::kModuleCount; ++k) {
+    ports[k].at =
+        platform::atol_int32(value_of(settings, port_section(k, kAtPortKind), "number", "0"));
+    ports[k].diag =
+        platform::atol_int32(value_of(settings, port_section(k, kDiagPortKind), "number", "0"));
+  }
+  return ports;
+}
+
 int load_settings() {
   const std::string directory = platform::working_directory();
   const ProfileText settings = current_settings(directory, "load_settings()");

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
 
@@ -22,6 +23,16 @@ constexpr int kDiagPortKind = 1;
 
 // "<directory>/ZEBL.ini", or empty when the directory is unknown (empty).
 std::string settings_path_in(const std::string& directory);
+
+// The ports a module is set to in the settings file: COM numbers, 0 for none.
+struct ModulePorts {
+  int32_t at = 0;
+  int32_t diag = 0;
+};
+
+// The ports of the six modules as the settings file in `directory` names them (read as
+// load_settings reads them), without touching the slots.
+std::array<ModulePorts, 6> read_module_ports(const std::string& directory);
 
 // Reinitialises the six slots and reads the settings file into them, then loads the device table.
 // A slot whose worker has not returned keeps its run whole: its port, file image, thread, run

@@ -59,8 +59,9 @@ class PortWatcher {
   // watcher; a loop that waits uses MsgWaitForMultipleObjects on that thread.
   std::vector<PortNotice> take_notices();
 
-  // What the window does with a WM_DEVICECHANGE: `event` is its wParam, `header` its lParam (a
-  // device broadcast header). An arrival or a removal of a port device becomes a notice.
+  // What the window does with a WM_DEVICECHANGE: `event` is its wParam, `header` its lParam (the
+  // device broadcast header; for a port, the wide DEV_BROADCAST_PORT_W that a Unicode window
+  // receives). An arrival or a removal of a port device becomes a notice.
   void on_device_change(uintptr_t event, const void* header);
 #else
   // Readable whenever something may have changed (for a QSocketNotifier of type Read).

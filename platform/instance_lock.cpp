@@ -1,12 +1,12 @@
 #include "platform/instance_lock.h"
 
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -19,14 +19,51 @@ std::string system_error(const std::string& path, int error) {
   return path + ": " + std::strerror(error);
 }
 
+std::string ownership_text(const std::string& dir, uid_t owner) {
+  return dir + ": belongs to user " + std::to_string(owner) + ", not to user " +
+         std::to_string(::geteuid());
+}
+
+// Makes the folder `dir` for the user alone (mode 0700), but only inside a folder of the user's:
+// a folder made by root in somebody's home (su, sudo -E) would lock that user out later.
+bool make_private_folder(const std::string& dir, std::string& why) {
+  struct stat st {};
+  if (::lstat(dir.c_str(), &st) == 0) return true;  // judged by the caller
+  const size_t slash = dir.find_last_of('/');
+  const std::string parent = slash == 0 ? "/" : dir.substr(0, slash);
+  if (slash == std::string::npos || ::stat(parent.c_str(), &st) != 0) return true;  // told later
+  if (st.st_uid != ::geteuid()) {
+    why = ownership_text(parent, st.st_uid) + "; a folder for the lock is not made there";
+    return false;
+  }
+  if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) {
+    why = system_error(dir, errno);
+    return false;
+  }
+  return true;
+}
+
+// Makes the missing folders above `dir` (absolute), each for the user alone.
+bool make_parent_folders(const std::string& dir, std::string& why) {
+  for (size_t slash = dir.find('/', 1); slash != std::string::npos;
+       slash = dir.find('/', slash + 1)) {
+    const std::string folder = dir.substr(0, slash);
+    struct stat st {};
+    if (::lstat(folder.c_str(), &st) == 0) continue;
+    if (errno != ENOENT) {
+      why = system_error(folder, errno);
+      return false;
+    }
+    if (!make_private_folder(folder, why)) return false;
+  }
+  return true;
+}
+
 // Opens the folder of the lock files, creating it when missing. Only a real folder of the user
 // that no other user may enter is accepted: anyone who can change its entries could take the lock
 // file's name first, or replace it.
 int open_private_folder(const std::string& dir, std::string& why) {
-  if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) {
-    why = system_error(dir, errno);
-    return -1;
-  }
+  if (!make_private_folder(dir, why)) return -1;
   struct stat st {};
   if (::lstat(dir.c_str(), &st) != 0) {
     why = system_error(dir, errno);
@@ -41,8 +78,7 @@ int open_private_folder(const std::string& dir, std::string& why) {
     return -1;
   }
   if (st.st_uid != ::geteuid()) {
-    why = dir + ": belongs to user " + std::to_string(st.st_uid) + ", not to user " +
-          std::to_string(::geteuid());
+    why = ownership_text(dir, st.st_uid);
     return -1;
   }
   if (st.st_mode & (S_IRWXG | S_IRWXO)) {
@@ -66,25 +102,31 @@ int open_private_folder(const std::string& dir, std::string& why) {
   return fd;
 }
 
-// The process id that the holder wrote into the lock file; 0 when there is none (yet).
-pid_t read_holder(int fd) {
-  char text[24] = {};
-  ssize_t n = ::pread(fd, text, sizeof text - 1, 0);
-  if (n <= 0) return 0;
-  long pid = 0;
-  for (ssize_t i = 0; i < n && text[i] >= '0' && text[i] <= '9'; ++i) {
-    pid = pid * 10 + (text[i] - '0');
-    if (pid > INT_MAX) return 0;
-  }
-  return static_cast<pid_t>(pid);
+// An absolute path from the environment; relative ones are not used.
+std::string absolute_from_environment(const char* name) {
+  const char* value = std::getenv(name);
+  return value && value[0] == '/' ? std::string(value) : std::string();
+}
+
+// The user's home: $HOME, else the home of the password database.
+std::string home_folder() {
+  std::string home = absolute_from_environment("HOME");
+  if (home.empty())
+    if (const passwd* pw = ::getpwuid(::geteuid()); pw && pw->pw_dir && pw->pw_dir[0] == '/')
+      home = pw->pw_dir;
+  while (home.size() > 1 && home.back() == '/') home.pop_back();
+  return home;
 }
 
 }  // namespace
 
 std::string InstanceLock::default_directory() {
-  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-  if (runtime && *runtime) return runtime;
-  return "/tmp/quillmark-" + std::to_string(::getuid());
+  if (std::string runtime = absolute_from_environment("XDG_RUNTIME_DIR"); !runtime.empty())
+    return runtime;
+  if (std::string state = absolute_from_environment("XDG_STATE_HOME"); !state.empty())
+    return state + "/quillmark";
+  const std::string home = home_folder();
+  return home.empty() ? std::string() : home + "/.local/state/quillmark";
 }
 
 std::unique_ptr<InstanceLock> InstanceLock::acquire(const std::string& name,
@@ -93,10 +135,17 @@ std::unique_ptr<InstanceLock> InstanceLock::acquire(const std::string& name,
   Refusal ignored;
   Refusal& out = refusal ? *refusal : ignored;
   out = Refusal{};
+  out.lock = "single-instance lock";
   std::string dir = directory.empty() ? default_directory() : directory;
+  if (dir.empty()) {
+    out.reason = "no folder for the lock: neither XDG_RUNTIME_DIR nor the user's home is known";
+    return nullptr;
+  }
   std::string file = name + "." + std::to_string(::getuid()) + ".lock";
   std::string path = dir + "/" + file;
 
+  // The default folder in the home may need its parents (~/.local/state) too.
+  if (directory.empty() && !make_parent_folders(dir, out.reason)) return nullptr;
   int dir_fd = open_private_folder(dir, out.reason);
   if (dir_fd < 0) return nullptr;
   int fd =
@@ -113,30 +162,12 @@ std::unique_ptr<InstanceLock> InstanceLock::acquire(const std::string& name,
     out.reason = path + ": is not a regular file";
     return nullptr;
   }
-  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-    int lock_error = errno;
-    if (lock_error == EWOULDBLOCK) {
-      out.held = true;
-      out.holder = read_holder(fd);
-    } else {
-      out.reason = system_error(path, lock_error);
-    }
-    ::close(fd);
-    return nullptr;
-  }
-  // Only the holder writes, so the id read by a refused process is the holder's, or nothing while
-  // it is being written. A lock whose id cannot be written still works.
-  std::string pid = std::to_string(::getpid()) + "\n";
-  if (::ftruncate(fd, 0) == 0) {
-    [[maybe_unused]] ssize_t n = ::pwrite(fd, pid.data(), pid.size(), 0);
-  }
+  if (!take_lock_file(fd, path, out)) return nullptr;
   return std::unique_ptr<InstanceLock>(new InstanceLock(fd, path));
 }
 
 InstanceLock::~InstanceLock() {
-  // No id is left behind to be shown for a holder that has gone.
-  [[maybe_unused]] int cleared = ::ftruncate(fd_, 0);
-  ::close(fd_);
+  release_lock_file(fd_);
 }
 
 }  // namespace platform

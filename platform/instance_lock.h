@@ -5,36 +5,38 @@
 #include <memory>
 #include <string>
 
+#include "platform/lock_file.h"
+
 namespace platform {
 
 // A named lock that one process of a user holds at a time: the single-instance guard of the tool.
 // It is released when the holder ends, however it ends.
 //
 // On Linux it is an flock on the file <folder>/<name>.<uid>.lock. The holder writes its process id
-// into the file, so that a process that is refused can say which process holds the lock. The
-// folder must be a real folder (not a symbolic link) of the user that no other user may enter;
-// a missing folder is created with mode 0700. Anything else is refused with the reason, since a
-// folder that others can change would let them lock the tool out or point the lock file elsewhere.
+// and program into the file, so that a process that is refused can say which process holds the
+// lock. The folder must be a real folder (not a symbolic link) of the user that no other user may
+// enter; a missing folder is created with mode 0700. Anything else is refused with the reason,
+// since a folder that others can change would let them lock the tool out or point the lock file
+// elsewhere.
 //
 // On Windows it is the named mutex <name> of the user's session, owned by the holder from its
 // creation; the folder plays no part, and a refused process cannot tell the holder (holder 0).
+//
+// The folder depends on the environment (a cron job, su or sudo see another one), so the programs
+// that run modules also hold the lock of their bench folder (BenchLock).
 class InstanceLock {
  public:
-  // Why a lock was not taken: another process holds it, or it could not be created at all.
-  struct Refusal {
-    bool held = false;   // true: another process holds the lock
-    pid_t holder = 0;    // when held: the process that holds it; 0 when it has not said yet
-    std::string reason;  // when not held: the path and the system's error text
-  };
+  using Refusal = LockRefusal;
 
-  // Takes the lock `name` in `directory` (default_directory() when empty). Null when it is not
-  // taken; `refusal` then tells whether it is held by another process or could not be created.
+  // Takes the lock `name` in `directory` (default_directory() when empty, with its missing parent
+  // folders made for the user alone). Null when it is not taken; `refusal` then tells whether it
+  // is held by another process or could not be created.
   static std::unique_ptr<InstanceLock> acquire(const std::string& name,
                                                const std::string& directory = {},
                                                Refusal* refusal = nullptr);
 
-  // $XDG_RUNTIME_DIR when it is set, else the user's own folder /tmp/quillmark-<uid>. Empty on
-  // Windows.
+  // $XDG_RUNTIME_DIR when it is set; else a folder in the user's home, which no other user can
+  // make first: $XDG_STATE_HOME/quillmark, or ~/.local/state/quillmark. Empty on Windows.
   static std::string default_directory();
 
   ~InstanceLock();

@@ -10,6 +10,8 @@
 #include <climits>
 #endif
 
+#include <cstdio>
+
 namespace platform {
 
 namespace {
@@ -73,6 +75,17 @@ std::string host_name() {
   if (::gethostname(text, sizeof text - 1) != 0) return {};
   return text;
 #endif
+}
+
+std::string iso_local_time(std::time_t t) {
+  std::tm local = local_calendar_time(t);
+  char text[40];
+  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &local);
+  long offset = utc_offset_seconds(local) / 60;
+  char zone[48];
+  std::snprintf(zone, sizeof zone, "%c%02ld:%02ld", offset < 0 ? '-' : '+',
+                (offset < 0 ? -offset : offset) / 60, (offset < 0 ? -offset : offset) % 60);
+  return std::string(text) + zone;
 }
 
 }  // namespace platform

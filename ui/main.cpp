@@ -1,6 +1,10 @@
 // quillmark: the window that writes one update file into up to six modules at once. It works on
-// the bench folder it is started in (ZEBL.ini, ZEBL.cfg, ports/). Its one option is --version,
-// answered before anything else: no lock is taken and no window is made.
+// the bench folder it is started in (ZEBL.ini, ZEBL.cfg, ports/).
+//
+//   quillmark [--debug FILE] | --help | --version
+//
+// The command line is read before the window system starts: --help, --version and a bad option are
+// answered without a display, and no lock is taken for them.
 //
 // With QUILLMARK_BENCH_FIRST_PAINT set, the program prints "first-paint <ns>" on its standard
 // output when the main dialog is first painted: CLOCK_MONOTONIC in nanoseconds, for the window
@@ -10,8 +14,10 @@
 #include <QApplication>
 #include <QEvent>
 #include <cstdio>
-#include <cstring>
+#include <memory>
+#include <string>
 
+#include "platform/debug_file.h"
 #include "ui/cor_vexapp.h"
 #include "ui/cor_vexdlg.h"
 
@@ -37,13 +43,80 @@ class FirstPaintStamp final : public QObject {
   }
 };
 
+constexpr const char* kUsage = "Usage: quillmark [--debug FILE]\n";
+
+constexpr const char* kHelp =
+    "Opens the window that writes the update file of ZEBL.ini into up to six modules,\n"
+    "on the bench folder it is started in.\n"
+    "\n"
+    "Options:\n"
+    "      --debug=FILE  append the diagnostic lines, time-stamped, to FILE ('-' for\n"
+    "                    standard error); without it they are not written anywhere\n"
+    "  -h, --help        show this help and exit\n"
+    "      --version     show the version and exit\n"
+    "\n"
+    "The display is chosen as for every Qt program (DISPLAY, QT_QPA_PLATFORM).\n"
+    "\n"
+    "Exit status:\n"
+    "    0  the window was closed, or a second start was refused (\"Tool has been opened!\")\n"
+    "    1  the bench lock or the single-instance lock cannot be taken\n"
+    "    2  bad arguments, or a debug file that cannot be opened\n";
+
+struct Options {
+  bool help = false;
+  bool version = false;
+  std::string debug_file;
+};
+
+// Reads the command line; false, with the message, for anything the window does not take.
+bool parse_options(int argc, char** argv, Options* options, std::string* error) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "-h" || arg == "--help") {
+      options->help = true;
+    } else if (arg == "--version") {
+      options->version = true;
+    } else if (arg == "--debug" || arg.rfind("--debug=", 0) == 0) {
+      options->debug_file = arg == "--debug" ? (i + 1 < argc ? argv[++i] : "") : arg.substr(8);
+      if (options->debug_file.empty()) {
+        *error = "option '--debug' requires an argument";
+        return false;
+      }
+    } else if (!arg.empty() && arg[0] == '-') {
+      *error = "unknown option '" + arg + "'";
+      return false;
+    } else {
+      *error = "'" + arg + "' is not an option: the window works on the folder it is started in";
+      return false;
+    }
+  }
+  return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+  Options options;
+  std::string error;
+  if (!parse_options(argc, argv, &options, &error)) {
+    std::fprintf(stderr, "quillmark: %s\n%sTry 'quillmark --help'.\n", error.c_str(), kUsage);
+    return 2;
+  }
+  if (options.help) {
+    std::printf("%s%s", kUsage, kHelp);
+    return 0;
+  }
+  if (options.version) {
     std::printf("quillmark %s\n", QUILL_VERSION);
     return 0;
   }
+  std::unique_ptr<platform::DebugFile> debug;  // lives as long as the window
+  if (!options.debug_file.empty() &&
+      !(debug = platform::DebugFile::open(options.debug_file, &error))) {
+    std::fprintf(stderr, "quillmark: cannot open the debug file %s\n", error.c_str());
+    return 2;
+  }
+
   QApplication application(argc, argv);
   FirstPaintStamp stamp;
   if (qEnvironmentVariableIsSet("QUILLMARK_BENCH_FIRST_PAINT"))

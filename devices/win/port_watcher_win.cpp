@@ -2,13 +2,15 @@
 // windows.h first: dbt.h needs its types.
 #include <dbt.h>
 
+#include <algorithm>
 #include <cstddef>
-#include <cstring>
 #include <mutex>
+#include <string_view>
 #include <utility>
 
 #include "devices/port_watcher.h"
 #include "engine/notifications.h"
+#include "platform/win/wide_text.h"
 
 namespace devices {
 
@@ -63,15 +65,18 @@ void PortWatcher::on_device_change(uintptr_t event, const void* header) {
   if (event != DBT_DEVICEARRIVAL && event != DBT_DEVICEREMOVECOMPLETE) return;
   const auto* broadcast = static_cast<const DEV_BROADCAST_HDR*>(header);
   if (!broadcast || broadcast->dbch_devicetype != DBT_DEVTYP_PORT) return;
-  // The port name follows the header, NUL-terminated; the structure's size bounds it.
-  const auto* port = static_cast<const DEV_BROADCAST_PORT_A*>(header);
-  const size_t offset = offsetof(DEV_BROADCAST_PORT_A, dbcp_name);
+  // The window is a Unicode one, so the system hands it the wide form of the structure: the port
+  // name follows the header in UTF-16, NUL-terminated, and the structure's size bounds it (a name
+  // that fills it has no NUL).
+  const auto* port = static_cast<const DEV_BROADCAST_PORT_W*>(header);
+  const size_t offset = offsetof(DEV_BROADCAST_PORT_W, dbcp_name);
   if (broadcast->dbch_size <= offset) return;
-  const size_t room = broadcast->dbch_size - offset;
+  const size_t room = (broadcast->dbch_size - offset) / sizeof(wchar_t);
+  const size_t length = std::find(port->dbcp_name, port->dbcp_name + room, L'\0') - port->dbcp_name;
   PortNotice notice;
   notice.event = static_cast<uint32_t>(event);
   notice.device_type = DBT_DEVTYP_PORT;
-  notice.port_name.assign(port->dbcp_name, strnlen(port->dbcp_name, room));
+  notice.port_name = platform::win::narrow(std::wstring_view(port->dbcp_name, length));
   pending_.push_back(std::move(notice));
 }
 

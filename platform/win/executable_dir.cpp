@@ -6,18 +6,29 @@
 
 namespace platform {
 
-std::string executable_directory() {
+namespace {
+
+std::string executable_path() {
   std::vector<wchar_t> path(MAX_PATH);
   for (;;) {
     DWORD n = ::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
     if (n == 0) return {};
-    if (n < path.size()) {
-      std::string exe = win::narrow(std::wstring_view(path.data(), n));
-      return exe.substr(0, exe.find_last_of("\\/") + 1);
-    }
+    if (n < path.size()) return win::narrow(std::wstring_view(path.data(), n));
     if (path.size() >= 32768) return {};
     path.resize(path.size() * 2);
   }
+}
+
+}  // namespace
+
+std::string executable_directory() {
+  std::string exe = executable_path();
+  return exe.substr(0, exe.find_last_of("\\/") + 1);
+}
+
+std::string executable_name() {
+  std::string exe = executable_path();
+  return exe.substr(exe.find_last_of("\\/") + 1);
 }
 
 std::string working_directory() {

@@ -13,6 +13,7 @@ std::unique_ptr<InstanceLock> InstanceLock::acquire(const std::string& name, con
   Refusal ignored;
   Refusal& out = refusal ? *refusal : ignored;
   out = Refusal{};
+  out.lock = "single-instance lock";
   // Owned from its creation; another process that creates it finds that it already existed.
   HANDLE mutex = ::CreateMutexW(nullptr, TRUE, win::widen(name).c_str());
   const DWORD error = ::GetLastError();

@@ -8,7 +8,10 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstddef>
+#include <cstdint>
 #include <cstring>
+#include <cwchar>
 #include <string>
 #include <thread>
 
@@ -102,14 +105,17 @@ TEST(CensusTest, ReportedNamesAreCleanedAndBounded) {
   EXPECT_TRUE(AtPortCandidates.empty());
 }
 
-// A device broadcast of a port, as the system sends it.
+// A device broadcast of a port, as the system sends it to a Unicode window. `size_chars` cuts the
+// structure's size after that many characters of the name (no NUL within it).
 struct PortBroadcast {
-  DEV_BROADCAST_PORT_A header{};
-  char room[16] = {};
-  PortBroadcast(DWORD type, const char* name) {
-    header.dbcp_size = sizeof header + std::strlen(name);
+  DEV_BROADCAST_PORT_W header{};
+  wchar_t room[16] = {};
+  PortBroadcast(DWORD type, const wchar_t* name, size_t size_chars = SIZE_MAX) {
+    const size_t length = std::wcslen(name);
+    header.dbcp_size = static_cast<DWORD>(offsetof(DEV_BROADCAST_PORT_W, dbcp_name) +
+                                          std::min(length + 1, size_chars) * sizeof(wchar_t));
     header.dbcp_devicetype = type;
-    std::strcpy(header.dbcp_name, name);
+    std::wcscpy(header.dbcp_name, name);
   }
 };
 
@@ -117,8 +123,9 @@ TEST(PortWatcherTest, PortDevicesThatComeAndGoBecomeNotices) {
   devices::PortWatcher watcher;
   HWND window = static_cast<HWND>(watcher.window());
   ASSERT_NE(window, nullptr);
-  PortBroadcast com7(DBT_DEVTYP_PORT, "COM7"), com12(DBT_DEVTYP_PORT, "COM12");
-  PortBroadcast volume(DBT_DEVTYP_VOLUME, "C");
+  PortBroadcast com7(DBT_DEVTYP_PORT, L"COM7"), com12(DBT_DEVTYP_PORT, L"COM12");
+  PortBroadcast volume(DBT_DEVTYP_VOLUME, L"C");
+  PortBroadcast cut(DBT_DEVTYP_PORT, L"COM345", 4);  // the size ends the name, not a NUL
   auto send = [window](WPARAM event, PortBroadcast& b) {
     ::SendMessageW(window, WM_DEVICECHANGE, event, reinterpret_cast<LPARAM>(&b.header));
   };
@@ -126,14 +133,16 @@ TEST(PortWatcherTest, PortDevicesThatComeAndGoBecomeNotices) {
   send(DBT_DEVICEQUERYREMOVE, com7);  // another event
   send(DBT_DEVICEARRIVAL, volume);    // another kind of device
   send(DBT_DEVICEREMOVECOMPLETE, com7);
+  send(DBT_DEVICEARRIVAL, cut);
   ::SendMessageW(window, WM_DEVICECHANGE, DBT_DEVNODES_CHANGED, 0);  // no header at all
   std::vector<devices::PortNotice> notices = watcher.take_notices();
-  ASSERT_EQ(notices.size(), 2u);
+  ASSERT_EQ(notices.size(), 3u);
   EXPECT_EQ(notices[0].event, uint32_t{DBT_DEVICEARRIVAL});
   EXPECT_EQ(notices[0].device_type, uint32_t{DBT_DEVTYP_PORT});
   EXPECT_EQ(notices[0].port_name, "COM12");
   EXPECT_EQ(notices[1].event, uint32_t{DBT_DEVICEREMOVECOMPLETE});
   EXPECT_EQ(notices[1].port_name, "COM7");
+  EXPECT_EQ(notices[2].port_name, "COM3");
   EXPECT_TRUE(watcher.take_notices().empty());
 
   // A notice sent from another thread arrives while the watcher's thread looks at its messages.
@@ -150,6 +159,59 @@ TEST(PortWatcherTest, PortDevicesThatComeAndGoBecomeNotices) {
   sender.join();
   ASSERT_EQ(notices.size(), 1u);
   EXPECT_EQ(notices[0].port_name, "COM7");
+}
+
+// Runs port_notice_sender (beside this program) with `arguments`, handling the watcher's messages
+// until it has ended; gives the notices that came meanwhile.
+std::vector<devices::PortNotice> notices_sent_by_another_process(devices::PortWatcher& watcher,
+                                                                 const std::wstring& arguments) {
+  std::vector<devices::PortNotice> notices;
+  wchar_t self[MAX_PATH] = {};
+  ::GetModuleFileNameW(nullptr, self, MAX_PATH);
+  std::wstring program = self;
+  program = program.substr(0, program.find_last_of(L"\\/") + 1) + L"port_notice_sender.exe";
+  std::wstring command = L"\"" + program + L"\" " + arguments;
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  if (!::CreateProcessW(program.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                        nullptr, &startup, &process)) {
+    ADD_FAILURE() << "port_notice_sender did not start (error " << ::GetLastError() << ")";
+    return notices;
+  }
+  // The sender waits for the window to handle the notice, which happens while its messages are
+  // looked at here.
+  for (;;) {
+    const DWORD woken =
+        ::MsgWaitForMultipleObjects(1, &process.hProcess, FALSE, 60000, QS_ALLINPUT);
+    for (devices::PortNotice& n : watcher.take_notices()) notices.push_back(std::move(n));
+    if (woken != WAIT_OBJECT_0 + 1) break;
+  }
+  DWORD code = 1;
+  ::GetExitCodeProcess(process.hProcess, &code);
+  EXPECT_EQ(code, 0u) << "the sender's notice was not handled";
+  ::CloseHandle(process.hProcess);
+  ::CloseHandle(process.hThread);
+  return notices;
+}
+
+// The system sends a port's notice to a Unicode window with the port's name in UTF-16; sent from
+// another process, the structure is carried over as the system carries it.
+TEST(PortWatcherTest, NoticesFromAnotherProcessNameTheirPorts) {
+  devices::PortWatcher watcher;
+  const auto window = reinterpret_cast<uintptr_t>(watcher.window());
+  ASSERT_NE(window, 0u);
+  const std::wstring handle = std::to_wstring(window);
+  std::vector<devices::PortNotice> arrival =
+      notices_sent_by_another_process(watcher, handle + L" arrival COM7");
+  ASSERT_EQ(arrival.size(), 1u);
+  EXPECT_EQ(arrival[0].event, uint32_t{DBT_DEVICEARRIVAL});
+  EXPECT_EQ(arrival[0].port_name, "COM7");
+  std::vector<devices::PortNotice> removal =
+      notices_sent_by_another_process(watcher, handle + L" removal COM12");
+  ASSERT_EQ(removal.size(), 1u);
+  EXPECT_EQ(removal[0].event, uint32_t{DBT_DEVICEREMOVECOMPLETE});
+  EXPECT_EQ(removal[0].port_name, "COM12");
 }
 
 }  // namespace

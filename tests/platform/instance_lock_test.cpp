@@ -6,9 +6,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <optional>
+#include <vector>
 
 #include "tests/support/temp_dir.h"
 
@@ -49,6 +52,7 @@ TEST(InstanceLockTest, ARefusedProcessIsToldWhichProcessHoldsTheLock) {
   EXPECT_FALSE(InstanceLock::acquire("ZEBL", dir.str(), &refusal));
   EXPECT_TRUE(refusal.held);
   EXPECT_EQ(refusal.holder, holder);
+  EXPECT_EQ(refusal.program, "platform_tests");
   EXPECT_EQ(refusal.reason, "");
 
   ::close(release[1]);
@@ -57,7 +61,7 @@ TEST(InstanceLockTest, ARefusedProcessIsToldWhichProcessHoldsTheLock) {
   auto mine = InstanceLock::acquire("ZEBL", dir.str(), &refusal);
   ASSERT_TRUE(mine);
   EXPECT_EQ(mine->path(), lock_file(dir.path()).string());
-  EXPECT_EQ(read_file(lock_file(dir.path())), std::to_string(::getpid()) + "\n");
+  EXPECT_EQ(read_file(lock_file(dir.path())), std::to_string(::getpid()) + " platform_tests\n");
   mine.reset();
   EXPECT_EQ(read_file(lock_file(dir.path())), "");  // no id left behind for a holder gone
 }
@@ -98,7 +102,7 @@ TEST(InstanceLockTest, AFolderOthersCouldChangeOrAnUnopenableLockFileIsReportedW
   EXPECT_FALSE(fs::exists(lock_file(base.path())));  // nothing was made through the link
 }
 
-// The folder used without XDG_RUNTIME_DIR, /tmp/quillmark-<uid>, is made this way when missing.
+// The folder of the lock in the user's home is made this way when missing.
 TEST(InstanceLockTest, AMissingFolderIsMadeForTheUserAlone) {
   TempDir base;
   fs::path own = base.path() / "quillmark-own";
@@ -108,4 +112,82 @@ TEST(InstanceLockTest, AMissingFolderIsMadeForTheUserAlone) {
   EXPECT_TRUE(S_ISDIR(st.st_mode));
   EXPECT_EQ(st.st_mode & 07777, 0700u);
   EXPECT_EQ(st.st_uid, ::geteuid());
+}
+
+namespace {
+
+// Sets environment variables for its scope (an empty value unsets one).
+class ScopedEnvironment {
+ public:
+  ScopedEnvironment(std::initializer_list<std::pair<const char*, std::string>> values) {
+    for (const auto& [name, value] : values) {
+      const char* old = std::getenv(name);
+      saved_.push_back({name, old ? std::optional<std::string>(old) : std::nullopt});
+      if (value.empty())
+        ::unsetenv(name);
+      else
+        ::setenv(name, value.c_str(), 1);
+    }
+  }
+  ~ScopedEnvironment() {
+    for (const auto& [name, value] : saved_) {
+      if (value)
+        ::setenv(name, value->c_str(), 1);
+      else
+        ::unsetenv(name);
+    }
+  }
+
+ private:
+  std::vector<std::pair<const char*, std::optional<std::string>>> saved_;
+};
+
+mode_t mode_of(const fs::path& path) {
+  struct stat st {};
+  return ::lstat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
+}
+
+}  // namespace
+
+// Without a runtime folder the lock lives in the user's home, where no other user can make its
+// folder first (a shared folder such as /tmp would let anyone keep the tool from starting).
+TEST(InstanceLockTest, WithoutARuntimeFolderTheLockIsInTheUsersHome) {
+  TempDir base;
+  const fs::path home = base.path() / "home", state = home / ".local" / "state";
+  fs::create_directory(home);
+  {
+    ScopedEnvironment env{{"XDG_RUNTIME_DIR", ""}, {"XDG_STATE_HOME", ""}, {"HOME", home}};
+    EXPECT_EQ(InstanceLock::default_directory(), (state / "quillmark").string());
+    auto lock = InstanceLock::acquire("ZEBL");
+    ASSERT_TRUE(lock);
+    EXPECT_EQ(lock->path(), lock_file(state / "quillmark").string());
+    for (const fs::path& made : {home / ".local", state, state / "quillmark"})
+      EXPECT_EQ(mode_of(made), 0700u) << made;
+  }
+  {
+    // A relative XDG_STATE_HOME means nothing.
+    ScopedEnvironment env{{"XDG_RUNTIME_DIR", ""}, {"XDG_STATE_HOME", "state"}, {"HOME", home}};
+    EXPECT_EQ(InstanceLock::default_directory(), (state / "quillmark").string());
+  }
+  ScopedEnvironment env{
+      {"XDG_RUNTIME_DIR", ""}, {"XDG_STATE_HOME", (base.path() / "s").string()}, {"HOME", home}};
+  EXPECT_EQ(InstanceLock::default_directory(), (base.path() / "s" / "quillmark").string());
+  EXPECT_TRUE(InstanceLock::acquire("ZEBL"));
+}
+
+// A folder for the lock is never made in another user's folder (root with somebody's HOME, after
+// su or sudo -E): that user would find it in the way at the next start.
+TEST(InstanceLockTest, NoFolderIsMadeInAnotherUsersHome) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to give a folder away";
+  TempDir base;
+  const fs::path home = base.path() / "home";
+  fs::create_directory(home);
+  ASSERT_EQ(::chown(home.c_str(), 65534, 65534), 0);
+  ScopedEnvironment env{{"XDG_RUNTIME_DIR", ""}, {"XDG_STATE_HOME", ""}, {"HOME", home}};
+  InstanceLock::Refusal refusal;
+  EXPECT_FALSE(InstanceLock::acquire("ZEBL", {}, &refusal));
+  EXPECT_FALSE(refusal.held);
+  EXPECT_EQ(refusal.reason.rfind(home.string() + ": belongs to user 65534, not to user 0", 0), 0u)
+      << refusal.reason;
+  EXPECT_FALSE(fs::exists(home / ".local"));
 }

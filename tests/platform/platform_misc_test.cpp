@@ -46,4 +46,5 @@ TEST(ExecutableDirectoryTest, IsTheFolderOfTheTestProgram) {
   ASSERT_FALSE(dir.empty());
   EXPECT_EQ(dir.back(), '/');
   EXPECT_EQ(::access((dir + "platform_tests").c_str(), X_OK), 0);
+  EXPECT_EQ(platform::executable_name(), "platform_tests");
 }

@@ -4,11 +4,14 @@
 #include <windows.h>
 
 #include <atomic>
+#include <filesystem>
 #include <string>
 
+#include "platform/bench_lock.h"
 #include "platform/com_ports.h"
 #include "platform/executable_dir.h"
 #include "platform/instance_lock.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 
@@ -42,6 +45,33 @@ TEST(NamedMutexTest, OneHolderAtATimeAndFreeWhenItEnds) {
   EXPECT_FALSE(platform::InstanceLock::acquire("NoSuchNamespace\\" + name, {}, &refusal));
   EXPECT_FALSE(refusal.held);
   EXPECT_NE(refusal.reason.find(name), std::string::npos);
+}
+
+// The bench lock keeps a second holder out and names the first; others can still read who it is.
+TEST(BenchLockTest, OneHolderNamedToTheOthersAndAFileThatCannotBeMadeSaysWhy) {
+  testing_support::TempDir bench;
+  const std::string file = bench.str() + "/ZEBL.lock";
+  platform::LockRefusal refusal;
+  auto first = platform::BenchLock::acquire(bench.str(), &refusal);
+  ASSERT_TRUE(first) << refusal.reason;
+  EXPECT_EQ(first->path(), file);
+  const std::string record =
+      std::to_string(::GetCurrentProcessId()) + " " + platform::executable_name() + "\n";
+  EXPECT_EQ(testing_support::read_file(file), record);
+
+  EXPECT_FALSE(platform::BenchLock::acquire(bench.str(), &refusal));
+  EXPECT_TRUE(refusal.held);
+  EXPECT_EQ(refusal.holder, static_cast<pid_t>(::GetCurrentProcessId()));
+  EXPECT_EQ(refusal.program, "platform_tests.exe");
+  first.reset();
+  EXPECT_EQ(testing_support::read_file(file), "");
+  EXPECT_TRUE(platform::BenchLock::acquire(bench.str()));
+
+  std::filesystem::remove(file);
+  std::filesystem::create_directory(file);
+  EXPECT_FALSE(platform::BenchLock::acquire(bench.str(), &refusal));
+  EXPECT_FALSE(refusal.held);
+  EXPECT_EQ(refusal.reason.rfind(file + ": ", 0), 0u) << refusal.reason;
 }
 
 TEST(ComPortTest, PortsAreTheDevicesOfTheirNumber) {

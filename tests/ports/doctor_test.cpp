@@ -7,6 +7,7 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -103,6 +104,56 @@ TEST_F(DoctorTest, ModemDaemonAndBrailleRules) {
   EXPECT_EQ(find(findings, "COM1 is not plugged in").kind, Finding::Kind::note);
   EXPECT_EQ(find(findings, "ModemManager is running").kind, Finding::Kind::note);
   EXPECT_THAT(ports_tool::report(findings), testing::EndsWith("\nNothing stands in the way.\n"));
+}
+
+// An on-board serial port takes a COM number as every port does; when no module uses it, what keeps
+// it from opening is noted, not reported as a problem: the doctor judges the modules' ports.
+TEST_F(DoctorTest, PortsNoModuleUsesAreOnlyNoted) {
+  bench.add_legacy_serial("ttyS0", 4);  // COM1, which only root may open
+  testing_support::PseudoTerminal pty;
+  pty.link_as(bench.ports(), 9);
+  platform::set_port_opener([](unsigned n, std::string* why) {
+    std::string device = platform::resolve_com_port(n).value_or("");
+    if (device == "/dev/ttyS0") {
+      *why = device + ": " + std::strerror(EACCES);
+      return std::shared_ptr<platform::PosixSerialPort>();
+    }
+    return platform::PosixSerialPort::open(device, why);
+  });
+  auto settings = [&](const std::string& text) {
+    std::ofstream(bench.folder() / "ZEBL.ini") << text;
+  };
+
+  // Before ZEBL.ini names a port, every port but the computer's own is judged.
+  std::vector<Finding> findings = ports_tool::examine(seams);
+  Finding on_board = find(findings, "COM1 /dev/ttyS0 cannot be opened: Permission denied");
+  EXPECT_EQ(on_board.kind, Finding::Kind::note);
+  EXPECT_THAT(on_board.text, testing::EndsWith(" It is a serial port of this computer, not a "
+                                               "module's."));
+  EXPECT_TRUE(on_board.remedy.empty());
+  EXPECT_EQ(find(findings, "COM9 ").kind, Finding::Kind::ok);
+  EXPECT_EQ(find(findings, "ZEBL.ini names no module's port yet").kind, Finding::Kind::note);
+  EXPECT_THAT(ports_tool::report(findings), testing::EndsWith("\nNothing stands in the way.\n"));
+
+  // Named ports are judged and said whose they are; the others are noted; a named number that
+  // the bench does not have is noted too.
+  settings("[ATPort_First]\r\nnumber=9\r\n[DiagPort_First]\r\nnumber=5\r\n");
+  findings = ports_tool::examine(seams);
+  Finding unused = find(findings, "COM1 /dev/ttyS0 cannot be opened: Permission denied.");
+  EXPECT_EQ(unused.kind, Finding::Kind::note);
+  EXPECT_THAT(unused.text, testing::EndsWith(". No module uses it in ZEBL.ini."));
+  EXPECT_EQ(find(findings, "COM9 ").text,
+            "COM9 " + pty.slave_path() + " can be opened. It is Module1's AT port.");
+  EXPECT_EQ(find(findings, "COM5 ").kind, Finding::Kind::note);
+  EXPECT_EQ(ports_tool::doctor(seams), 0);
+
+  settings("[ATPort_Second]\r\nnumber=1\r\n[DiagPort_Second]\r\nnumber=1\r\n");
+  findings = ports_tool::examine(seams);
+  Finding named = find(findings, "COM1 /dev/ttyS0 cannot be opened");
+  EXPECT_EQ(named.kind, Finding::Kind::problem);
+  EXPECT_THAT(named.text, testing::EndsWith(" It is Module2's AT port, Module2's Diag port."));
+  EXPECT_EQ(find(findings, "COM9 ").text, "COM9 " + pty.slave_path() + " can be opened.");
+  EXPECT_EQ(ports_tool::doctor(seams), 1);
 }
 
 // The suite runs as root, whom no permission stops: the tool runs as another user, outside the

@@ -74,6 +74,10 @@ wait_for grep -q 'Prepare to download' "$work/first.out" || echo "the first runn
 run "$work/bench" 1
 check "exit code 3 for a second instance" test "$code" = 3
 check "the second instance is refused" grep -q '^Tool has been opened!' <<<"$out"
+# On the same bench it is told which process holds the bench.
+run "$work/bench2" 1
+check "exit code 3 on the same bench" test "$code" = 3
+check "the holder is named" grep -Eq '^Tool has been opened! \(process [0-9]+ quillmark-run\.exe\)$' <<<"$out"
 
 # Ctrl-C (Wine turns SIGINT into the console's Ctrl-C event) stops the first one.
 kill -INT "$first"

@@ -1,6 +1,7 @@
 // The `quillmark` program in a real X session (a private Xvfb): a bench of two simulated modules,
 // ALL START from the keyboard, the close rule answering real close requests (WM_DELETE_WINDOW), a
-// second instance refused, and a screenshot of the finished runs.
+// second instance refused, its diagnostic lines only where asked for, and a screenshot of the
+// finished runs. Its command line is answered without any display.
 #include <gtest/gtest.h>
 #include <signal.h>
 
@@ -58,11 +59,14 @@ class WindowTest : public ::testing::Test {
     }
   }
 
-  // The program in the bench; its diagnostics go to <bench>/<log>.
-  Child start_window(const std::string& log) {
-    return x_session::spawn({"/bin/sh", "-c", std::string("exec \"$0\" 2>") + log, QUILL_WINDOW},
-                            bench.path(),
-                            {x.env(), "QT_QPA_PLATFORM=xcb", "XDG_RUNTIME_DIR=" + runtime.str()});
+  // The program in the bench with the lock folder `runtime_dir`; its standard error goes to
+  // <bench>/<log>.
+  Child start_window(const std::string& log, const std::string& runtime_dir,
+                     const std::vector<std::string>& options = {}) {
+    std::vector<std::string> argv = {"/bin/sh", "-c", "exec \"$0\" \"$@\" 2>" + log, QUILL_WINDOW};
+    argv.insert(argv.end(), options.begin(), options.end());
+    return x_session::spawn(argv, bench.path(),
+                            {x.env(), "QT_QPA_PLATFORM=xcb", "XDG_RUNTIME_DIR=" + runtime_dir});
   }
   // What a program that did not show its window said, for the failure message.
   std::string ended_early(Child& c, const std::string& log) {
@@ -96,12 +100,13 @@ class WindowTest : public ::testing::Test {
   Xvfb x;
   testing_support::TempDir bench;
   testing_support::TempDir runtime;
+  testing_support::TempDir other_runtime;  // of a session with another environment (cron, su)
   std::string content;
   Child simulator, first, second;
 };
 
 TEST_F(WindowTest, AllStartFromTheKeyboardAndTheCloseRuleOnRealCloseRequests) {
-  first = start_window("first.log");
+  first = start_window("first.log", runtime.str(), {"--debug", "debug.log"});
   const std::string main_window = x_session::await_window(x, first.pid, kMainTitle);
   ASSERT_FALSE(main_window.empty()) << "no main window: " << ended_early(first, "first.log");
 
@@ -115,8 +120,8 @@ TEST_F(WindowTest, AllStartFromTheKeyboardAndTheCloseRuleOnRealCloseRequests) {
   EXPECT_TRUE(await([&] { return x_session::windows(x, first.pid, kRefusalCaption).empty(); }));
 
   // A second instance in the same bench says so and ends with 0 once acknowledged, without ever
-  // showing a main dialog.
-  second = start_window("second.log");
+  // showing a main dialog, also when it runs with a lock folder of its own.
+  second = start_window("second.log", other_runtime.str());
   const std::string notice = x_session::await_window(x, second.pid, "^quillmark$");
   ASSERT_FALSE(notice.empty()) << "the second instance showed no message: "
                                << ended_early(second, "second.log");
@@ -140,6 +145,49 @@ TEST_F(WindowTest, AllStartFromTheKeyboardAndTheCloseRuleOnRealCloseRequests) {
   })) << "the window did not close";
   first.pid = -1;
   EXPECT_EQ(code, 0);
+
+  // Its diagnostic lines went to the file asked for, one stamped line each, and not to the
+  // terminal (no ZEBL.cfg is normal: its line is among them).
+  const std::string debug = read_file(bench.path() / "debug.log");
+  EXPECT_NE(debug.find(" read_cfgini_file() read failed.\n"), std::string::npos) << debug;
+  EXPECT_EQ(debug.find("\n\n"), std::string::npos) << debug;
+  EXPECT_NE(debug.front(), '\n');
+  for (const char* log : {"first.log", "second.log"})
+    EXPECT_EQ(read_file(bench.path() / log).find("read_cfgini_file"), std::string::npos) << log;
+}
+
+// --help, --version and a bad option are answered before the window system starts: also where
+// there is no display at all.
+TEST(WindowProgramTest, AnswersItsCommandLineWithoutADisplay) {
+  std::string out;
+  for (const char* help : {"--help", "-h"}) {
+    EXPECT_EQ(x_session::run({"env", "-u", "DISPLAY", "-u", "WAYLAND_DISPLAY",
+                              "QT_QPA_PLATFORM=xcb", QUILL_WINDOW, help},
+                             {}, &out),
+              0)
+        << help;
+    for (const char* part : {"Usage: quillmark [--debug FILE]\n", "--debug=FILE", "--version",
+                             "Exit status:", "Tool has been opened!"})
+      EXPECT_NE(out.find(part), std::string::npos) << part << "\n" << out;
+  }
+  EXPECT_EQ(x_session::run({"env", "-u", "DISPLAY", QUILL_WINDOW, "--version"}, {}, &out), 0);
+  EXPECT_EQ(out.rfind("quillmark ", 0), 0u) << out;
+
+  testing_support::TempDir dir;
+  for (const char* bad : {"--bogus", "--debug", "bench"}) {
+    const std::string errors = (dir.path() / "errors").string();
+    EXPECT_EQ(
+        x_session::run({"/bin/sh", "-c", "exec \"$0\" \"$1\" 2>\"$2\"", QUILL_WINDOW, bad, errors},
+                       {"QT_QPA_PLATFORM=xcb", "DISPLAY="}, &out),
+        2)
+        << bad;
+    const std::string told = read_file(errors);
+    EXPECT_EQ(told.rfind("quillmark: ", 0), 0u) << told;
+    EXPECT_NE(told.find("\nUsage: quillmark [--debug FILE]\nTry 'quillmark --help'.\n"),
+              std::string::npos)
+        << told;
+    EXPECT_EQ(out, "");
+  }
 }
 
 // Enter held down (or left pressed by a barcode scanner or a remote desktop) is one ALL START: the

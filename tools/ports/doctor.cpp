@@ -19,7 +19,9 @@
 #include <set>
 #include <sstream>
 
+#include "config/settings.h"
 #include "platform/com_ports.h"
+#include "platform/executable_dir.h"
 #include "tools/ports/bench_listing.h"
 #include "tools/ports/port_udev.h"
 
@@ -168,6 +170,35 @@ Finding examine_port(const BenchPort& port) {
                unmap)};
 }
 
+// --- Which ports are judged ---
+
+// The ports that ZEBL.ini names, each with the modules' uses of it ("Module1's AT port").
+std::map<unsigned, std::string> ports_named_by_settings() {
+  std::map<unsigned, std::string> named;
+  const auto ports = config::read_module_ports(platform::working_directory());
+  for (size_t k = 0; k < ports.size(); ++k) {
+    const std::string module = "Module" + std::to_string(k + 1);
+    for (auto [number, kind] : {std::pair{ports[k].at, "AT"}, std::pair{ports[k].diag, "Diag"}}) {
+      if (number <= 0) continue;
+      std::string& uses = named[static_cast<unsigned>(number)];
+      uses += (uses.empty() ? "" : ", ") + module + "'s " + kind + " port";
+    }
+  }
+  return named;
+}
+
+// A serial line of the computer itself (an on-board port), which no module uses until ZEBL.ini
+// names it.
+bool on_board(const BenchPort& port) {
+  return port.link && port.link->devnum != 0 && look_up_port(port.link->devnum).on_board;
+}
+
+// What stands in the way of a port that no module uses is only noted.
+Finding noted(Finding finding, const std::string& why) {
+  if (finding.kind != Kind::problem) return finding;
+  return {Kind::note, finding.text + " " + why, {}};
+}
+
 // --- The modem daemon ---
 
 struct Processes {
@@ -201,6 +232,7 @@ Processes look_at_processes(const std::string& proc) {
   return seen;
 }
 
+// `ports`: those that are judged.
 Finding examine_modem_daemon(const DoctorSeams& seams, const std::vector<BenchPort>& ports) {
   Processes processes = look_at_processes(seams.proc);
   if (!processes.daemon_pid) {
@@ -361,7 +393,7 @@ std::vector<Finding> examine(const DoctorSeams& seams) {
                         {}});
   int error = 0;
   std::optional<Bench> bench = read_bench(&error);
-  std::vector<BenchPort> ports;
+  std::vector<BenchPort> judged;
   if (!bench) {
     findings.push_back({Kind::problem,
                         "The bench folder's ports cannot be read: " + platform::ports_directory() +
@@ -373,16 +405,46 @@ std::vector<Finding> examine(const DoctorSeams& seams) {
           {Kind::problem,
            "The ports present cannot be numbered: " + bench->numbering_failure + ".",
            {"The user who works at the bench must be able to write its ports/ folder."}});
-    for (const BenchPort& port : bench->ports) findings.push_back(examine_port(port));
+    // The modules' ports are judged; another port (an on-board one, a spare) stands in no
+    // module's way. Before ZEBL.ini names any, every port but the computer's own is judged.
+    const std::map<unsigned, std::string> named = ports_named_by_settings();
+    if (named.empty() && !bench->ports.empty())
+      findings.push_back({Kind::note,
+                          "ZEBL.ini names no module's port yet: every port but the computer's "
+                          "own serial ports is checked.",
+                          {}});
+    for (const BenchPort& port : bench->ports) {
+      Finding finding = examine_port(port);
+      auto use = named.find(port.number);
+      if (use != named.end()) {
+        finding.text += " It is " + use->second + ".";
+        judged.push_back(port);
+      } else if (!named.empty()) {
+        finding = noted(std::move(finding), "No module uses it in ZEBL.ini.");
+      } else if (on_board(port)) {
+        finding =
+            noted(std::move(finding), "It is a serial port of this computer, not a module's.");
+      } else {
+        judged.push_back(port);
+      }
+      findings.push_back(std::move(finding));
+    }
+    for (const auto& [number, use] : named)
+      if (std::none_of(bench->ports.begin(), bench->ports.end(),
+                       [number = number](const BenchPort& p) { return p.number == number; }))
+        findings.push_back({Kind::note,
+                            com(number) + " (" + use +
+                                ") is not a port of this bench: its module is not plugged in, or "
+                                "the number in ZEBL.ini is wrong.",
+                            {}});
     if (bench->ports.empty())
       findings.push_back(
           {Kind::problem,
            "This bench folder has no COM ports: no module is plugged in, and "
            "no port was mapped by hand.",
            {"Plug the modules in, or map a port:", "$ quillmark-ports map /dev/ttyUSB0 1"}});
-    ports = std::move(bench->ports);
   }
-  findings.push_back(examine_modem_daemon(seams, ports));
+  findings.push_back(examine_modem_daemon(seams, judged));
   findings.push_back(examine_braille_daemon(seams));
   return findings;
 }

@@ -47,6 +47,9 @@ PortUdev look_up_port(dev_t devnum) {
     std::optional<std::string> product = usb_id(udev_device_get_sysattr_value(device, "idProduct"));
     if (vendor && product) found.usb = UsbModule{*vendor, *product};
   }
+  const char* syspath = udev_device_get_syspath(line.get());
+  found.on_board = !found.on_usb && udev_device_get_parent(line.get()) && syspath &&
+                   std::strncmp(syspath, "/sys/devices/virtual/", 21) != 0;
   return found;
 }
 

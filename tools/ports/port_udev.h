@@ -20,6 +20,7 @@ struct UsbModule {
 struct PortUdev {
   bool known = false;                 // udev has the device (a pseudo-terminal is unknown)
   bool on_usb = false;                // it belongs to a USB device
+  bool on_board = false;              // a serial line of the computer itself: not USB, not virtual
   std::optional<UsbModule> usb;       // that device's ids, where it has valid ones
   bool modem_daemon_ignores = false;  // it carries ID_MM_DEVICE_IGNORE=1
 };

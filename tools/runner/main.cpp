@@ -16,7 +16,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -37,8 +36,9 @@
 #include "engine/run_host.h"
 #include "engine/run_record.h"
 #include "platform/com_ports.h"
-#include "platform/debug_output.h"
-#include "platform/instance_lock.h"
+#include "platform/debug_file.h"
+#include "platform/executable_dir.h"
+#include "platform/tool_locks.h"
 #include "tools/runner/bench_checks.h"
 #include "tools/runner/call_queue.h"
 #include "tools/runner/options.h"
@@ -105,32 +105,6 @@ int bad_input(const std::string& message) {
   return runner::kExitBadInput;
 }
 
-// The diagnostic channel, each line time-stamped, written to `out`.
-class DebugLog {
- public:
-  explicit DebugLog(std::FILE* out, bool owned) : out_(out), owned_(owned) {}
-  ~DebugLog() {
-    if (!at_line_start_) std::fputc('\n', out_);
-    if (owned_) std::fclose(out_);
-  }
-  // Called with the sink's lock held.
-  void write(std::string_view text) {
-    for (char c : text) {
-      if (c == '\r') continue;
-      if (at_line_start_ && c != '\n')
-        std::fprintf(out_, "%s ", runner::local_time_stamp().c_str());
-      std::fputc(c, out_);
-      at_line_start_ = c == '\n';
-    }
-    std::fflush(out_);
-  }
-
- private:
-  std::FILE* out_;
-  bool owned_;
-  bool at_line_start_ = true;
-};
-
 std::string iso(std::chrono::system_clock::time_point t) {
   return t == std::chrono::system_clock::time_point{} ? std::string() : runner::local_time_stamp(t);
 }
@@ -154,37 +128,23 @@ int main(int argc, char** argv) {
   }
 
   // The diagnostic lines go to a file, or nowhere: they would break the display.
-  std::shared_ptr<DebugLog> debug;
-  if (options.debug_file == "-") {
-    debug = std::make_shared<DebugLog>(stderr, false);
-  } else if (!options.debug_file.empty()) {
-#ifdef _WIN32
-    std::FILE* file = std::fopen(options.debug_file.c_str(), "a");
-#else
-    std::FILE* file = std::fopen(options.debug_file.c_str(), "ae");
-#endif
-    if (!file)
-      return bad_input("cannot open the debug file " + options.debug_file + ": " +
-                       std::strerror(errno));
-    debug = std::make_shared<DebugLog>(file, true);
-  }
-  if (debug)
-    platform::set_debug_sink([debug](std::string_view text) { debug->write(text); });
-  else
-    platform::set_debug_sink([](std::string_view) {});
+  std::unique_ptr<platform::DebugFile> debug;
+  if (!options.debug_file.empty() &&
+      !(debug = platform::DebugFile::open(options.debug_file, &error)))
+    return bad_input("cannot open the debug file " + error);
 
-  platform::InstanceLock::Refusal refusal;
-  auto lock = platform::InstanceLock::acquire("ZEBL", {}, &refusal);
-  if (!lock && refusal.held) {
-    if (refusal.holder > 0)
-      std::fprintf(stderr, "Tool has been opened! (process %d)\n",
-                   static_cast<int>(refusal.holder));
-    else
-      std::fprintf(stderr, "Tool has been opened!\n");
-    return runner::kExitAlreadyOpen;
-  }
-  if (!lock) {
-    std::fprintf(stderr, "quillmark-run: cannot take the single-instance lock: %s\n",
+  // One program runs the modules of a bench, whoever runs it and wherever from; and one per user.
+  platform::ToolLocks locks;
+  platform::LockRefusal refusal;
+  if (!platform::take_tool_locks(platform::working_directory(), &locks, &refusal)) {
+    if (refusal.held) {
+      std::string line = "Tool has been opened!";
+      if (const std::string holder = platform::describe_holder(refusal); !holder.empty())
+        line += " (" + holder + ")";
+      std::fprintf(stderr, "%s\n", line.c_str());
+      return runner::kExitAlreadyOpen;
+    }
+    std::fprintf(stderr, "quillmark-run: cannot take the %s: %s\n", refusal.lock.c_str(),
                  refusal.reason.c_str());
     return runner::kExitBadInput;
   }

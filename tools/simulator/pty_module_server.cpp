@@ -5,6 +5,8 @@
 #include <stdlib.h>
 #include <sys/eventfd.h>
 #include <sys/file.h>
+#include <sys/inotify.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -20,6 +22,10 @@ namespace simulator {
 namespace fs = std::filesystem;
 
 namespace {
+
+// While a terminal is in exclusive mode, how often the server looks whether its client has gone:
+// the kernel may release the client's flock only after it tells of the closing.
+constexpr int64_t kAbandonCheckMs = 100;
 
 int64_t now_ms() {
   using namespace std::chrono;
@@ -60,6 +66,12 @@ class PortsFolderLock {
   OwnedFd fd_;
 };
 
+// Whether `link` leads to something that exists.
+bool leads_somewhere(const fs::path& link) {
+  struct stat target {};
+  return ::stat(link.c_str(), &target) == 0 || (errno != ENOENT && errno != ENOTDIR);
+}
+
 // Makes `link` lead to `device`. A link that leads to something that exists belongs to someone
 // else (another simulator, a port of the bench, a link made by hand) and is never replaced; only
 // a dangling link, as a simulator that did not end properly leaves it, is.
@@ -71,8 +83,7 @@ bool claim_link(const fs::path& link, const std::string& device, std::string& wh
       why = link.string() + " exists and is not a link";
       return false;
     }
-    struct stat target {};
-    if (::stat(link.c_str(), &target) == 0 || (errno != ENOENT && errno != ENOTDIR)) {
+    if (leads_somewhere(link)) {
       why = link.string() + " is in use: it leads to " + fs::read_symlink(link, ec).string() +
             ", which exists (another simulator, or a port of the bench); remove the link if it "
             "is left over";
@@ -93,6 +104,13 @@ bool claim_link(const fs::path& link, const std::string& device, std::string& wh
 
 }  // namespace
 
+bool com_link_free(const fs::path& ports, unsigned com) {
+  const fs::path link = ports / ("COM" + std::to_string(com));
+  struct stat st {};
+  if (::lstat(link.c_str(), &st) != 0) return errno == ENOENT || errno == ENOTDIR;
+  return S_ISLNK(st.st_mode) && !leads_somewhere(link);
+}
+
 struct PtyModuleServer::Module {
   unsigned com;
   SimulatedModule protocol;
@@ -102,19 +120,23 @@ struct PtyModuleServer::Module {
   fs::path link;                                    // set once the link is ours
   std::deque<std::pair<int64_t, std::string>> due;  // replies not yet sent, by time
   std::string outgoing;                             // bytes due but not yet taken by the terminal
+  int close_watch = -1;                             // of the terminal in close_notices_fd_
   bool gone = false;
 };
 
 PtyModuleServer::PtyModuleServer(std::filesystem::path ports, std::filesystem::path store)
     : ports_(std::move(ports)),
       store_(std::move(store)),
-      wake_fd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+      wake_fd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)),
+      close_notices_fd_(::inotify_init1(IN_CLOEXEC | IN_NONBLOCK)),
+      every_close_noticed_(close_notices_fd_ >= 0) {}
 
 PtyModuleServer::~PtyModuleServer() {
   stop();
   if (thread_.joinable()) thread_.join();
   for (auto& [com, m] : modules_) pull_out(*m);
   ::close(wake_fd_);
+  if (close_notices_fd_ >= 0) ::close(close_notices_fd_);
 }
 
 bool PtyModuleServer::add(unsigned com, Faults faults, std::string* why) {
@@ -152,11 +174,15 @@ bool PtyModuleServer::add(unsigned com, Faults faults, std::string* why) {
     if (!claim_link(ports_ / name, m->device, reason)) return fail(reason);
   }
   m->link = ports_ / name;
+  if (close_notices_fd_ >= 0)
+    m->close_watch = ::inotify_add_watch(close_notices_fd_, m->device.c_str(),
+                                         IN_CLOSE_WRITE | IN_CLOSE_NOWRITE);
   m->protocol.set_store_listener([this, com](const std::string& file, const std::string& content) {
     store(com, file, content);
   });
 
   std::lock_guard lock(mutex_);
+  if (m->close_watch < 0) every_close_noticed_ = false;
   modules_[com] = std::move(m);
   return true;
 }
@@ -179,8 +205,36 @@ void PtyModuleServer::pull_out(Module& m) {
     std::error_code ec;
     if (fs::read_symlink(m.link, ec) == m.device) fs::remove(m.link, ec);
   }
+  if (m.close_watch >= 0) ::inotify_rm_watch(close_notices_fd_, m.close_watch);
   m.master.reset();
   m.own_slave.reset();
+}
+
+bool PtyModuleServer::release_abandoned_terminals() {
+  bool exclusive_left = false;
+  for (auto& [com, m] : modules_) {
+    if (m->gone) continue;
+    const int fd = m->own_slave.get();
+    int exclusive = 0;
+    if (::ioctl(fd, TIOCGEXCL, &exclusive) != 0 || !exclusive) continue;
+    // The client's flock is on the same terminal: while it holds it, ours is refused.
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+      exclusive_left = true;
+      continue;
+    }
+    // Released before the mode is cleared: until then nobody but root can open the terminal, so
+    // a client that comes next never meets our lock.
+    ::flock(fd, LOCK_UN);
+    ::ioctl(fd, TIOCNXCL);
+  }
+  return exclusive_left;
+}
+
+bool PtyModuleServer::drain_close_notices() {
+  alignas(inotify_event) char buffer[4096];
+  bool any = false;
+  while (::read(close_notices_fd_, buffer, sizeof buffer) > 0) any = true;
+  return any;
 }
 
 void PtyModuleServer::serve(Module& m, int64_t now) {
@@ -209,10 +263,20 @@ void PtyModuleServer::serve(Module& m, int64_t now) {
 void PtyModuleServer::run() {
   std::vector<pollfd> fds;
   std::vector<Module*> order;
+  // Terminals in exclusive mode are looked at on every check interval; the others when a client
+  // closes one (without close notices: always).
+  bool check_terminals = true;
+  int64_t next_check = 0;
   for (;;) {
     int64_t now = now_ms();
-    int timeout = -1;
+    if (check_terminals && now >= next_check) {
+      std::lock_guard lock(mutex_);
+      check_terminals = release_abandoned_terminals() || !every_close_noticed_;
+      next_check = now + kAbandonCheckMs;
+    }
+    int timeout = check_terminals ? static_cast<int>(std::max<int64_t>(0, next_check - now)) : -1;
     fds.assign(1, pollfd{wake_fd_, POLLIN, 0});
+    fds.push_back(pollfd{close_notices_fd_, POLLIN, 0});
     order.clear();
     {
       std::lock_guard lock(mutex_);
@@ -232,6 +296,10 @@ void PtyModuleServer::run() {
     // With no hang-up possible (our own slave stays open), an idle module costs nothing here.
     if (::poll(fds.data(), fds.size(), timeout) < 0 && errno != EINTR) return;
     if (fds[0].revents & POLLIN) return;
+    if ((fds[1].revents & POLLIN) && drain_close_notices()) {
+      check_terminals = true;  // a client may have gone: look at once
+      next_check = 0;
+    }
     now = now_ms();
     std::lock_guard lock(mutex_);
     for (Module* m : order) serve(*m, now);

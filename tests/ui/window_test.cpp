@@ -193,7 +193,7 @@ TEST(WindowProgramTest, AnswersItsCommandLineWithoutADisplay) {
 // Enter held down (or left pressed by a barcode scanner or a remote desktop) is one ALL START: the
 // keyboard's auto-repeat sends a stream of key events, and only the first is a fresh press.
 TEST_F(WindowTest, EnterHeldDownStartsAllStartOnce) {
-  first = start_window("first.log");
+  first = start_window("first.log", runtime.str());
   const std::string main_window = x_session::await_window(x, first.pid, kMainTitle);
   ASSERT_FALSE(main_window.empty()) << "no main window: " << ended_early(first, "first.log");
 

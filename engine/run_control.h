@@ -15,7 +15,8 @@ enum class StartOutcome {
   started,        // the worker runs
   running,        // the slot's worker is still inside its run: nothing was touched
   port_open,      // the slot's AT port is open: nothing but `upgraded` was touched
-  port_failed,    // the trial opening failed: "OpenATPort Failed!" and a FAIL result were sent
+  port_failed,    // the trial opening failed: "OpenATPort Failed!" and a FAIL result were sent;
+                  // the slot's thread records it (no result code, the cause with the reason)
   thread_failed,  // no worker thread could be started
 };
 
@@ -23,8 +24,9 @@ enum class StartOutcome {
 // while the AT port is open; `busy` 1; status line and bar cleared; the AT port opened on trial (a
 // port that does not open fails the module with "OpenATPort Failed!" and a FAIL result) and closed
 // again; `resultOk` 1; the run started.
-// A slot whose worker is still inside its run is never opened, closed or reset. A worker that has
-// sent its end (`busy` 0) but not yet returned is about to return: it is joined first.
+// A slot whose worker is still inside its run is never opened, closed or reset, nor one whose
+// thread still records a failed START. A worker that has sent its end (`busy` 0) but not yet
+// returned is about to return: it is joined first.
 StartOutcome start_module(ModuleSlot& slot);
 
 // Asks the run to stop at its next check; a settling wait under way ends at once.

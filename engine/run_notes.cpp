@@ -63,6 +63,7 @@ std::string RunNotes::cause(int result, const CauseFacts& facts) const {
                                                            : first_ + " ; retry: " + retry_;
   if (cause.empty())
     cause = "device" + std::to_string(facts.module) + " errcode=" + std::to_string(result);
+  if (!facts.open_failure.empty()) cause += " (OpenATPort Failed!: " + facts.open_failure + ")";
   if (!facts.device_failure.empty())
     cause += " (" + facts.device_failure + ": COM" + std::to_string(facts.com) + ")";
   if (data_sent_) cause += "; the module may hold a partial " + facts.file_name;

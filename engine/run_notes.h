@@ -21,6 +21,7 @@ struct CauseFacts {
   int module = 0;              // 1..6, for the run's own "device<n> errcode=<code>" line
   int com = 0;                 // the AT port
   std::string device_failure;  // why the port's device failed during the run ("device gone")
+  std::string open_failure;    // why the port did not open after the settling wait
   std::string file_name;       // the name the module stores the file under
 };
 
@@ -47,9 +48,9 @@ class RunNotes {
   // - a pass: empty, or "passed on the retry after: <first cause>" when the first attempt failed;
   // - a failure: the failure that the code names; after a retry that failed otherwise than the
   //   first attempt, both in order ("<first cause> ; retry: <second cause>"); the run's own
-  //   "device<n> errcode=<code>" line when no status told of one. Then "(<device failure>:
-  //   COM<n>)" when the port's device failed, and "; the module may hold a partial <name>" when
-  //   data had gone out.
+  //   "device<n> errcode=<code>" line when no status told of one. Then "(OpenATPort Failed!:
+  //   <reason>)" when the port did not open, "(<device failure>: COM<n>)" when the port's device
+  //   failed, and "; the module may hold a partial <name>" when data had gone out.
   std::string cause(int result, const CauseFacts& facts) const;
 
   // The run is over with `outcome`; notes are taken no more.

@@ -232,9 +232,11 @@ void RunRecorder::finish(int result) {
     record.sha256 = sha256_hex(slot_.fileData.get(), static_cast<size_t>(slot_.fileSize));
   }
   record.result = result;
-  // The port is closed by now: why its device failed, if it did, is kept on the handle.
-  record.cause = slot_.notes.cause(
-      result, {slot_.number(), slot_.run.atPort, slot_.hAT.last_failure(), slot_.run.fileName});
+  // The port is closed by now: why it did not open, or why its device failed, is kept on the
+  // handle.
+  record.cause =
+      slot_.notes.cause(result, {slot_.number(), slot_.run.atPort, slot_.hAT.last_failure(),
+                                 slot_.hAT.open_failure(), slot_.run.fileName});
 
   RunOutcome outcome{result, record.cause, false, {}};
   outcome.recorded = write_record(slot_, record, &outcome.not_recorded);

@@ -209,7 +209,7 @@ void MainDialog::start_or_pause(int k) {
 
   // The result picture is hidden only when the start goes ahead: a START that meets a worker
   // between its end message and its return starts nothing and leaves the result shown.
-  if (!engine::run_under_way(slot)) {
+  if (!engine::start_blocked(slot)) {
     face_.show_control(panel(k).result_picture, false);
     begin_run_lines(k);
   }

@@ -5,7 +5,9 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/module_slot.h"
 #include "engine/run_record.h"
+#include "engine/runs_csv.h"
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/local_time.h"
@@ -20,6 +22,12 @@ namespace {
 constexpr size_t kRecordLimit = 16 * 1024;
 constexpr size_t kRecordLineLimit = 16;
 constexpr size_t kReadSize = 64 * 1024;
+
+void add_to(DayTotals::Counts& counts, RunKind kind) {
+  ++(kind == RunKind::passed   ? counts.passed
+     : kind == RunKind::failed ? counts.failed
+                               : counts.other);
+}
 
 int date_key(const std::tm& t) {
   return (t.tm_year + 1900) * 10000 + (t.tm_mon + 1) * 100 + t.tm_mday;
@@ -83,40 +91,6 @@ bool instant_of(std::string_view text, std::time_t* instant) {
   return true;
 }
 
-// Splits the text of one record (its lines joined by LF, without its own line end) into the first
-// `count` entries of `fields`, as RFC 4180 reads them. False when the text is not one whole record.
-bool split_record(std::string_view text, std::vector<std::string>& fields, size_t& count) {
-  count = 0;
-  if (!text.empty() && text.back() == '\r') text.remove_suffix(1);
-  size_t at = 0;
-  for (;;) {
-    if (count == fields.size()) fields.emplace_back();
-    std::string& field = fields[count++];
-    field.clear();
-    if (at < text.size() && text[at] == '"') {
-      for (++at;;) {
-        const size_t quote = text.find('"', at);
-        if (quote == std::string_view::npos) return false;
-        field.append(text.substr(at, quote - at));
-        at = quote + 1;
-        if (at == text.size() || text[at] != '"') break;
-        field += '"';  // a doubled quote
-        ++at;
-      }
-    } else {
-      size_t stop = at;
-      while (stop < text.size() && text[stop] != ',' && text[stop] != '"' && text[stop] != '\r' &&
-             text[stop] != '\n')
-        ++stop;
-      field.append(text.substr(at, stop - at));
-      at = stop;
-    }
-    if (at == text.size()) return true;
-    if (text[at] != ',') return false;
-    ++at;
-  }
-}
-
 // Reads the lines of a runs file one after the other and counts the records of `today`. A record
 // may span several lines (a quoted field with line breaks); a line that does not begin a whole
 // record is skipped alone, and the lines after it are read afresh, so one damaged line (a cut
@@ -138,8 +112,7 @@ class TodayCounter {
   }
   void end() { drain(true); }
 
-  int passed = 0;
-  int failed = 0;
+  DayTotals::Counts counts;
 
  private:
   struct Line {
@@ -182,18 +155,18 @@ class TodayCounter {
   // Counts the record `text`; false when it is not one.
   bool count(std::string_view text) {
     size_t n = 0;
-    if (!split_record(text, fields_, n) || n != kRunColumnCount) return false;
+    if (!split_csv_record(text, fields_, n) || n != kRunColumnCount) return false;
     const std::string& result = fields_[static_cast<size_t>(RunColumn::result)];
     int code = 0;
     std::time_t started, ended;
-    std::tm local{};
-    if (result.empty() || result.size() > 9 || !digits(result, 0, result.size(), &code) ||
+    // An empty result is a START whose port did not open; any other is a number.
+    if (result.size() > 9 || (!result.empty() && !digits(result, 0, result.size(), &code)) ||
         !instant_of(fields_[static_cast<size_t>(RunColumn::start)], &started) ||
         !instant_of(fields_[static_cast<size_t>(RunColumn::end)], &ended))
       return false;
-    local = platform::local_calendar_time(ended);
     // The local date of the end, on today's calendar.
-    if (date_key(local) == today_) ++(code == 0 ? passed : failed);
+    if (date_key(platform::local_calendar_time(ended)) == today_)
+      add_to(counts, run_kind(result.empty() ? std::nullopt : std::optional<int>(code)));
     return true;
   }
 
@@ -204,11 +177,15 @@ class TodayCounter {
 
 }  // namespace
 
+RunKind run_kind(std::optional<int> result) {
+  if (!result || *result == DL_PAUSED || *result == DL_FILE_READ) return RunKind::other;
+  return *result == DL_OK ? RunKind::passed : RunKind::failed;
+}
+
 void DayTotals::follow(int today) {
   if (today == day_) return;
   day_ = today;
-  passed_ = 0;
-  failed_ = 0;
+  counts_ = Counts{};
   ++changes_;
 }
 
@@ -216,7 +193,8 @@ bool DayTotals::count_file(const std::string& path, std::string* why) {
   const int today = date_key(platform::clock().local_time());
   TodayCounter counter(today);
   platform::FileError error;
-  platform::File file = platform::File::open(path, platform::FileAccess::read, &error);
+  platform::File file =
+      platform::File::open(path, platform::FileAccess::read, &error, platform::FileLinks::refuse);
   if (!file.is_open() && !error.missing) {
     if (why) *why = error.text;
     return false;
@@ -268,18 +246,17 @@ bool DayTotals::count_file(const std::string& path, std::string* why) {
   }
   std::lock_guard lock(mutex_);
   day_ = today;
-  passed_ = counter.passed;
-  failed_ = counter.failed;
+  counts_ = counter.counts;
   ++changes_;
   return true;
 }
 
-void DayTotals::add(bool passed, const std::tm& end) {
+void DayTotals::add(std::optional<int> result, const std::tm& end) {
   const int day = date_key(end);
   std::lock_guard lock(mutex_);
   if (day > day_) follow(day);
   if (day < day_) return;
-  ++(passed ? passed_ : failed_);
+  add_to(counts_, run_kind(result));
   ++changes_;
 }
 
@@ -291,11 +268,17 @@ int DayTotals::failed() {
   return counts().failed;
 }
 
+int DayTotals::other() {
+  return counts().other;
+}
+
 DayTotals::Counts DayTotals::counts() {
   const int today = date_key(platform::clock().local_time());
   std::lock_guard lock(mutex_);
   follow(today);
-  return {passed_, failed_, date_text(day_)};
+  Counts counts = counts_;
+  counts.date = date_text(day_);
+  return counts;
 }
 
 uint64_t DayTotals::changes() {

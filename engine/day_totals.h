@@ -3,36 +3,47 @@
 #include <cstdint>
 #include <ctime>
 #include <mutex>
+#include <optional>
 #include <string>
 
 namespace engine {
 
-// The passes and failures of today, the local date of platform::clock(). At start-up they are
-// counted from today's lines of the runs file, so a restart keeps them; then every finished run is
-// added by its worker, after its record and before its result is sent. At local midnight they
-// start again from 0: each addition and each reading compares the date with the day counted.
-// Thread-safe: the workers add, the window or the runner reads, at any time.
+// How a recorded run counts: a module that passed, a module that failed, or neither (the run was
+// stopped, the update file could not be read or its name stored, the AT port did not open).
+enum class RunKind { passed, failed, other };
+
+// The kind of a run by its result code; none is a START whose AT port did not open.
+RunKind run_kind(std::optional<int> result);
+
+// Today's runs by kind, the local date of platform::clock(). At start-up they are counted from
+// today's records in the runs file, so a restart keeps them; then every run whose record is written
+// is added by its worker, after its record and before its result is sent (a run whose record could
+// not be written is not in the file, and is not counted). At local midnight they start again from
+// 0: each addition and each reading compares the date with the day counted. Thread-safe: the
+// workers add, the window or the runner reads, at any time.
 class DayTotals {
  public:
   struct Counts {
     int passed = 0;
     int failed = 0;
+    int other = 0;     // neither a pass nor a module's failure (RunKind::other)
     std::string date;  // the local date they count, "2026-12-09"
   };
 
-  // Counts today's runs in the runs file `path`, streaming: the lines whose end time falls on
-  // today's local date, a result of 0 passed and any other failed. A line that is not a whole
-  // record of the file's columns (damaged, cut, foreign, the header) is skipped. The counts are
-  // replaced, so call it before any run starts. A missing file counts nothing. False, with the
-  // reason in `why`, when the file exists but cannot be read.
+  // Counts today's runs in the runs file `path`, streaming: the records whose end time falls on
+  // today's local date, by the kind of their result. A line that is not a whole record of the
+  // file's columns (damaged, cut, foreign, the header) is skipped. The counts are replaced, so call
+  // it before any run starts. A missing file counts nothing. False, with the reason in `why`, when
+  // the file exists but cannot be read, or is a symbolic link (whose records are not this bench's).
   bool count_file(const std::string& path, std::string* why = nullptr);
 
-  // Adds a run that ended at the local time `end`. A run that ended on a later date than the day
-  // counted starts a new day; one that ended on an earlier date is not today's.
-  void add(bool passed, const std::tm& end);
+  // Adds a run with `result` that ended at the local time `end`. A run that ended on a later date
+  // than the day counted starts a new day; one that ended on an earlier date is not today's.
+  void add(std::optional<int> result, const std::tm& end);
 
   int passed();
   int failed();
+  int other();
   Counts counts();
 
   // A number that changes whenever the counts do (an addition, a recount, a new day noticed): the
@@ -44,9 +55,8 @@ class DayTotals {
   void follow(int today);
 
   std::mutex mutex_;
-  int day_ = 0;  // year * 10000 + month * 100 + day
-  int passed_ = 0;
-  int failed_ = 0;
+  int day_ = 0;    // year * 10000 + month * 100 + day
+  Counts counts_;  // the date is set when read
   uint64_t changes_ = 0;
 };
 

@@ -73,6 +73,7 @@ int write_pieces(ModuleSlot& slot, const uint8_t* packet, int length, int64_t& d
     purge_port(slot, 0);
     purge_port(slot, 1);
     clear_port_errors(slot);
+    slot.notes.note_data_sent();  // from here on the module may hold part of the file
     if (write_port(slot, packet + offset, piece) != piece)
       return fail(slot, "Download packet write failed!", DL_PACKET_ERROR);
     done += piece;

@@ -15,19 +15,13 @@ namespace engine {
 
 namespace {
 
-// A status line of the worker's own, noted for the run's record too.
-void say(ModuleSlot& slot, const char* text) {
-  note_run_status(slot, text);
-  report_status(slot, text);
-}
-
 // Loads the image of the run's file into the slot. 0, or DL_FILE_READ with its status lines.
 int load_file_image(ModuleSlot& slot) {
   char line[260];
   std::string why;
   if (module_file_name(slot.run.filePath, &why).empty()) {
     debug_trace("file name refused: %s", why.c_str());
-    say(slot, "invalid file name!");
+    report_status(slot, "invalid file name!");
     std::snprintf(line, sizeof line, "device%d errcode=%d, invalid file name!", slot.number(),
                   DL_FILE_READ);
     report_status(slot, line);
@@ -37,7 +31,7 @@ int load_file_image(ModuleSlot& slot) {
   slot.fileData = file_read(slot.run.filePath, &size);
   if (!slot.fileData) {
     debug_trace("file can't read");
-    say(slot, "read file error!");
+    report_status(slot, "read file error!");
     debug_trace("file_read ERROR!");
     std::snprintf(line, sizeof line, "device%d errcode=%d, read file error!", slot.number(),
                   DL_FILE_READ);
@@ -56,14 +50,17 @@ int prepare_and_download(ModuleSlot& slot) {
   // A stop request ends the settling wait at once; the port is then never opened.
   if (platform::sleep_ms_unless(slot.run.sleepTime, slot.stopRequest) ||
       slot.runEnabled.load() == 0) {
-    say(slot, "Download Pause!");
+    report_status(slot, "Download Pause!");
     return DL_PAUSED;
   }
   open_at_port(slot, slot.run.atPort);
   int result = at_handshake(slot);
   if (result <= 0) {
     result = download_file(slot);
-    if (result > 0) result = download_file(slot);  // one retry, from AT+CFSINIT
+    if (result > 0) {
+      slot.notes.begin_retry();
+      result = download_file(slot);  // one retry, from AT+CFSINIT
+    }
   }
   close_at_port(slot);
   return result;

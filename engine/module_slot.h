@@ -8,6 +8,7 @@
 #include <string>
 #include <thread>
 
+#include "engine/run_notes.h"
 #include "platform/serial_port.h"
 #include "platform/stop_signal.h"
 
@@ -41,8 +42,10 @@ class PortHandle {
     return port_;
   }
   bool is_open() const { return get() != nullptr; }
+  // A port put in forgets why the last opening failed.
   void reset(std::shared_ptr<platform::SerialPort> port = nullptr) {
     std::lock_guard lock(mutex_);
+    if (port) open_failure_.clear();
     port_ = std::move(port);
   }
   // Takes the port out of the handle; why its device failed, if it did, is kept.
@@ -61,12 +64,24 @@ class PortHandle {
   void clear_failure() {
     std::lock_guard lock(mutex_);
     last_failure_.clear();
+    open_failure_.clear();
+  }
+  // Why the last opening of the port failed, as the system told it ("/dev/ttyUSB0: Permission
+  // denied", "COM9 is not present"), until a port is put in or the failures are cleared.
+  void note_open_failure(std::string why) {
+    std::lock_guard lock(mutex_);
+    open_failure_ = std::move(why);
+  }
+  std::string open_failure() const {
+    std::lock_guard lock(mutex_);
+    return open_failure_;
   }
 
  private:
   mutable std::mutex mutex_;
   std::shared_ptr<platform::SerialPort> port_;
   std::string last_failure_;
+  std::string open_failure_;
 };
 
 // The state of one module position. The flags shared between the window thread and the slot's
@@ -101,7 +116,11 @@ struct ModuleSlot {
   };
   RunSnapshot run;
   std::atomic<bool> workerRunning{false};  // the worker's thread routine has not returned yet
+  std::atomic<bool> recordOnly{false};     // that routine only records a START that failed
   std::atomic<int32_t> exitCode{0};        // result code of the last run
+  // The cause of the run under way as it is told, and the outcome of the last one. Noted by the
+  // senders of status lines, which see the slot as const.
+  mutable RunNotes notes;
 
   // Module number shown to the operator and used in file names: 1..6.
   int number() const { return index + 1; }

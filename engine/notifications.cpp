@@ -4,8 +4,6 @@
 #include <cstdarg>
 #include <cstdio>
 
-#include "engine/run_record.h"
-#include "engine/run_record.h"
 #include "platform/debug_output.h"
 
 namespace engine {
@@ -32,7 +30,7 @@ void send_to_main_window(uint32_t msg, uintptr_t wParam, intptr_t lParam) {
 
 void report_status(const ModuleSlot& slot, const char* text) {
   if (!text || !valid_index(slot)) return;
-  note_run_status(slot, text);  // the record's cause: the first line that tells of a failure
+  slot.notes.note_status(text);  // the run's cause: the first line of an attempt that tells of one
   send_to_main_window(WM_SLOT_STATUS + slot.index, reinterpret_cast<uintptr_t>(text), 0);
 }
 

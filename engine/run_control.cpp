@@ -5,9 +5,34 @@
 #include "engine/download_worker.h"
 #include "engine/file_image.h"
 #include "engine/notifications.h"
+#include "engine/run_record.h"
 #include "engine/serial_link.h"
 
 namespace engine {
+
+namespace {
+
+// The record of a START whose port did not open is written on the slot's own thread, joined like
+// any worker: writing waits for the disk, and the window's thread never does.
+void record_on_slot_thread(ModuleSlot& slot) {
+  join_worker(slot);  // its routine has returned
+  const FailedStart start = failed_start(slot);
+  slot.recordOnly = true;
+  slot.workerRunning = true;
+  try {
+    slot.hThread = std::thread([&slot, start] {
+      record_failed_start(slot, start);
+      slot.recordOnly = false;
+      slot.workerRunning = false;
+    });
+  } catch (const std::system_error&) {
+    slot.recordOnly = false;
+    slot.workerRunning = false;
+    record_failed_start(slot, start);  // no thread to be had: here, rather than not at all
+  }
+}
+
+}  // namespace
 
 bool start_run(ModuleSlot& slot) {
   if (worker_in_progress(slot)) return false;
@@ -41,7 +66,7 @@ bool start_run(ModuleSlot& slot) {
 }
 
 StartOutcome start_module(ModuleSlot& slot) {
-  if (run_under_way(slot)) return StartOutcome::running;
+  if (start_blocked(slot)) return StartOutcome::running;
   join_worker(slot);  // a worker past its last notification only returns
   slot.upgraded = 0;
   if (slot.hAT.is_open()) return StartOutcome::port_open;
@@ -55,6 +80,7 @@ StartOutcome start_module(ModuleSlot& slot) {
     slot.busy = 0;
     send_to_main_window(WM_SLOT_RESULT, static_cast<uintptr_t>(slot.index), 0);
     close_at_port(slot);
+    record_on_slot_thread(slot);
     return StartOutcome::port_failed;
   }
   slot.resultOk = 1;

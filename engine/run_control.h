@@ -15,7 +15,8 @@ enum class StartOutcome {
   started,        // the worker runs
   running,        // the slot's worker is still inside its run: nothing was touched
   port_open,      // the slot's AT port is open: nothing but `upgraded` was touched
-  port_failed,    // the trial opening failed: "OpenATPort Failed!" and a FAIL result were sent
+  port_failed,    // the trial opening failed: "OpenATPort Failed!" and a FAIL result were sent;
+                  // the slot's thread records it (no result code, the cause with the reason)
   thread_failed,  // no worker thread could be started
 };
 
@@ -23,14 +24,22 @@ enum class StartOutcome {
 // while the AT port is open; `busy` 1; status line and bar cleared; the AT port opened on trial (a
 // port that does not open fails the module with "OpenATPort Failed!" and a FAIL result) and closed
 // again; `resultOk` 1; the run started.
-// A slot whose worker is still inside its run is never opened, closed or reset. A worker that has
-// sent its end (`busy` 0) but not yet returned is about to return: it is joined first.
+// A slot whose worker is still inside its run is never opened, closed or reset, nor one whose
+// thread still records a failed START. A worker that has sent its end (`busy` 0) but not yet
+// returned is about to return: it is joined first.
 StartOutcome start_module(ModuleSlot& slot);
 
 // True while the slot's worker is inside its run: started and not yet past its last notification.
 // A worker that has sent its end (`busy` 0) but not yet returned is not: it only returns.
 inline bool run_under_way(const ModuleSlot& slot) {
   return worker_in_progress(slot) && slot.busy.load() != 0;
+}
+
+// True while a START would start nothing on the slot: its worker is inside its run, or the record
+// of a failed START is still being written (it may still tell the window that it could not be
+// written, so it is not waited for).
+inline bool start_blocked(const ModuleSlot& slot) {
+  return run_under_way(slot) || (worker_in_progress(slot) && slot.recordOnly.load());
 }
 
 // Asks the run to stop at its next check; a settling wait under way ends at once.

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <map>
 #include <mutex>
 
 #include "engine/at_log.h"
@@ -26,28 +25,35 @@ std::string path_override;
 // One append at a time within the process; the file's lock orders the processes.
 std::mutex append_mutex;
 
-// The first status of each run under way that told of a failure, by slot.
-std::mutex notes_mutex;
-std::map<const ModuleSlot*, std::string> first_failures;
+std::mutex unwritten_mutex;
+UnwrittenRecords unwritten;
 
 const std::string& host_name() {
   static const std::string name = platform::host_name();
   return name;
 }
 
-// A status text on one line: line ends inside become blanks, trailing blanks go.
-std::string one_line(std::string_view text) {
-  std::string s(text);
-  std::replace(s.begin(), s.end(), '\r', ' ');
-  std::replace(s.begin(), s.end(), '\n', ' ');
-  while (!s.empty() && s.back() == ' ') s.pop_back();
-  return s;
+std::string base_name(const std::string& path) {
+  const size_t slash = path.find_last_of(platform::kPathSeparators);
+  return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-std::string take_first_failure(const ModuleSlot& slot) {
-  std::lock_guard lock(notes_mutex);
-  auto found = first_failures.find(&slot);
-  return found == first_failures.end() ? std::string() : found->second;
+// Appends the record to the runs file. Only a record in the file is counted in the day's totals;
+// one that is not is told on the module's status line and the debug channel, and tallied.
+bool write_record(const ModuleSlot& slot, const RunRecord& record, std::string* why) {
+  const std::string path = runs_file_path();
+  if (append_run_record(path, run_record_line(record), why)) {
+    day_totals().add(record.result, record.end);
+    return true;
+  }
+  const std::string status = "record not written: " + base_name(path) + ": " + *why;
+  report_status(slot, status.c_str());
+  debug_trace("record not written: %s: %s", path.c_str(), why->c_str());
+  std::lock_guard lock(unwritten_mutex);
+  ++unwritten.count;
+  if (("; " + unwritten.reasons + "; ").find("; " + *why + "; ") == std::string::npos)
+    unwritten.reasons += (unwritten.reasons.empty() ? "" : "; ") + *why;
+  return false;
 }
 
 }  // namespace
@@ -77,15 +83,19 @@ std::string iso_local_time(const std::tm& t) {
   return std::string(text) + zone;
 }
 
-std::string csv_field(std::string_view text) {
-  if (text.find_first_of(",\"\r\n") == std::string_view::npos) return std::string(text);
-  std::string quoted = "\"";
-  for (char c : text) {
-    if (c == '"') quoted += '"';
-    quoted += c;
+bool is_text_column(RunColumn column) {
+  switch (column) {
+    case RunColumn::device:
+    case RunColumn::id_path:
+    case RunColumn::serial:
+    case RunColumn::file:
+    case RunColumn::cause:
+    case RunColumn::version:
+    case RunColumn::host:
+      return true;
+    default:
+      return false;
   }
-  quoted += '"';
-  return quoted;
 }
 
 std::string run_header_line() {
@@ -112,7 +122,7 @@ std::string run_record_line(const RunRecord& r) {
   set(RunColumn::file, r.file);
   set(RunColumn::size, r.size ? std::to_string(*r.size) : std::string());
   set(RunColumn::sha256, r.sha256);
-  set(RunColumn::result, std::to_string(r.result));
+  set(RunColumn::result, r.result ? std::to_string(*r.result) : std::string());
   set(RunColumn::cause, r.cause);
   set(RunColumn::duration_ms, std::to_string(r.duration_ms));
   set(RunColumn::version, QUILL_VERSION);
@@ -120,7 +130,8 @@ std::string run_record_line(const RunRecord& r) {
   std::string line;
   for (size_t k = 0; k < kRunColumnCount; ++k) {
     if (k > 0) line += ',';
-    line += csv_field(fields[k]);
+    const bool text = is_text_column(static_cast<RunColumn>(k));
+    line += csv_field(text ? spreadsheet_safe(fields[k]) : fields[k]);
   }
   return line + "\r\n";
 }
@@ -149,9 +160,10 @@ bool append_run_record(const std::string& path, std::string_view line, std::stri
     return false;
   };
   std::unique_lock lock(append_mutex);
-  // Read access too, for the last byte. Opening never waits on a FIFO in its place; it is refused
-  // below.
-  platform::File file = platform::File::open(path, platform::FileAccess::read_append, &error);
+  // Read access too, for the end of the file. Opening never waits on a FIFO in its place; it is
+  // refused below. A link in its place would send the record elsewhere.
+  platform::File file = platform::File::open(path, platform::FileAccess::read_append, &error,
+                                             platform::FileLinks::refuse);
   if (!file.is_open()) return fail(nullptr);
   platform::FileStatus st;
   if (!file.status(&st, &error)) return fail("fstat");
@@ -164,14 +176,12 @@ bool append_run_record(const std::string& path, std::string_view line, std::stri
   if (!file.lock(&error)) return fail("flock");
   if (!file.status(&st, &error)) return fail("fstat");
 
-  std::string data;
-  if (st.size == 0) {
-    data = run_header_line();
-  } else {
-    // A line that a crash cut short stays a damaged line of its own; this record starts afresh.
-    char last = '\n';
-    if (file.read_byte_at(st.size - 1, &last) && last != '\n') data = "\r\n";
-  }
+  // A record that a crash cut short stays a damaged record of its own; this one starts afresh.
+  std::string data = st.size == 0
+                         ? run_header_line()
+                         : cut_end_repair(st.size, [&file](int64_t at, char* to, size_t n) {
+                             return file.read_at(at, to, n);
+                           });
   data += line;
   if (!file.write_all(data, &error)) {
     // Back to the lines that were whole; the lock still keeps every other writer out.
@@ -186,19 +196,9 @@ bool append_run_record(const std::string& path, std::string_view line, std::stri
   return true;
 }
 
-bool status_tells_failure(std::string_view status) {
-  const std::string s = one_line(status);
-  return !s.empty() && s != "Prepare to download, please wait..." &&
-         s != "Start downloading file..." && s != "download success!" && s != "download error!" &&
-         s.rfind("Byte count match successful", 0) != 0 &&
-         !(s.rfind("device", 0) == 0 && s.find("errcode=") != std::string::npos);
-}
-
-void note_run_status(const ModuleSlot& slot, std::string_view status) {
-  if (!status_tells_failure(status)) return;
-  std::lock_guard lock(notes_mutex);
-  auto found = first_failures.find(&slot);
-  if (found != first_failures.end() && found->second.empty()) found->second = one_line(status);
+UnwrittenRecords unwritten_records() {
+  std::lock_guard lock(unwritten_mutex);
+  return unwritten;
 }
 
 RunRecorder::RunRecorder(ModuleSlot& slot) : slot_(slot) {
@@ -206,13 +206,12 @@ RunRecorder::RunRecorder(ModuleSlot& slot) : slot_(slot) {
   start_ = clock.local_time();
   start_ms_ = clock.now_ms();
   port_ = port_facts(slot.run.atPort);
-  std::lock_guard lock(notes_mutex);
-  first_failures[&slot_].clear();
+  slot_.notes.begin_run();
+  slot_.hAT.clear_failure();  // what a port of an earlier run went through is not this run's
 }
 
 RunRecorder::~RunRecorder() {
-  std::lock_guard lock(notes_mutex);
-  first_failures.erase(&slot_);
+  if (!finished_) slot_.notes.finish({});
 }
 
 void RunRecorder::finish(int result) {
@@ -233,22 +232,38 @@ void RunRecorder::finish(int result) {
     record.sha256 = sha256_hex(slot_.fileData.get(), static_cast<size_t>(slot_.fileSize));
   }
   record.result = result;
-  if (result != DL_OK) {
-    record.cause = take_first_failure(slot_);
-    if (record.cause.empty())
-      record.cause =
-          "device" + std::to_string(slot_.number()) + " errcode=" + std::to_string(result);
-  }
+  // The port is closed by now: why it did not open, or why its device failed, is kept on the
+  // handle.
+  record.cause =
+      slot_.notes.cause(result, {slot_.number(), slot_.run.atPort, slot_.hAT.last_failure(),
+                                 slot_.hAT.open_failure(), slot_.run.fileName});
 
-  const std::string path = runs_file_path();
-  std::string why;
-  if (!append_run_record(path, run_record_line(record), &why)) {
-    const std::string status =
-        "record not written: " + path.substr(path.rfind('/') + 1) + ": " + why;
-    report_status(slot_, status.c_str());
-    debug_trace("record not written: %s: %s", path.c_str(), why.c_str());
-  }
-  day_totals().add(result == DL_OK, record.end);
+  RunOutcome outcome{result, record.cause, false, {}};
+  outcome.recorded = write_record(slot_, record, &outcome.not_recorded);
+  slot_.notes.finish(std::move(outcome));
+}
+
+FailedStart failed_start(const ModuleSlot& slot) {
+  return {platform::clock().local_time(), slot.number(), slot.atPort, slot.filePath,
+          slot.hAT.open_failure()};
+}
+
+std::string failed_start_cause(const std::string& why) {
+  return "OpenATPort Failed!: " + (why.empty() ? std::string("the port did not open") : why);
+}
+
+void record_failed_start(ModuleSlot& slot, const FailedStart& start) {
+  RunRecord record;
+  record.start = start.when;
+  record.end = start.when;
+  record.module = start.module;
+  record.com = start.com;
+  record.port = port_facts(start.com);
+  record.file = start.file;
+  record.cause = failed_start_cause(start.why);
+  RunOutcome outcome{std::nullopt, record.cause, false, {}};
+  outcome.recorded = write_record(slot, record, &outcome.not_recorded);
+  slot.notes.finish(std::move(outcome));
 }
 
 }  // namespace engine

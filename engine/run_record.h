@@ -10,13 +10,15 @@
 #include <string_view>
 
 #include "engine/module_slot.h"
+#include "engine/runs_csv.h"
 
 namespace engine {
 
-// The record of every run: each run of a module, whatever its end, appends one line to runs.csv in
-// the bench folder. The file is comma-separated text as RFC 4180 defines it (CR LF line ends, a
-// field that holds a comma, a double quote, CR or LF is put in double quotes with its quotes
-// doubled) and starts with a header line of the column names.
+// The record of every run: each run of a module, whatever its end, and each START whose AT port
+// could not be opened, appends one line to runs.csv in the bench folder. The file is
+// comma-separated text as RFC 4180 defines it (CR LF line ends, a field that holds a comma, a
+// double quote, CR or LF is put in double quotes with its quotes doubled; runs_csv.h) and starts
+// with a header line of the column names. Text fields are spreadsheet-safe (spreadsheet_safe).
 constexpr const char* kRunsFileName = "runs.csv";
 
 // The columns of runs.csv, in their order.
@@ -31,8 +33,8 @@ enum class RunColumn : int {
   file,         // the update file's path
   size,         // bytes loaded; empty when the file was not loaded
   sha256,       // of the bytes loaded, lower-case hex; empty when the file was not loaded
-  result,       // the result code, 0 for a pass
-  cause,        // the first cause of a failure in words; empty on a pass
+  result,       // the result code, 0 for a pass; empty when the AT port could not be opened
+  cause,        // the cause of a failure in words (RunNotes::cause); empty on a plain pass
   duration_ms,  // from the start of the run to its end
   version,      // the tool's version
   host,         // the computer's host name
@@ -67,7 +69,7 @@ struct RunRecord {
   std::string file;
   std::optional<int64_t> size;  // none when the file was not loaded
   std::string sha256;
-  int result = 0;
+  std::optional<int> result;  // none when the AT port could not be opened
   std::string cause;
   int64_t duration_ms = 0;
 };
@@ -75,9 +77,9 @@ struct RunRecord {
 // `t` as "2026-12-09T14:03:07+01:00": the local time and its offset from UTC.
 std::string iso_local_time(const std::tm& t);
 
-// One field as RFC 4180 writes it: in double quotes, quotes doubled, when it holds a comma, a
-// double quote, CR or LF; as it is otherwise.
-std::string csv_field(std::string_view text);
+// Whether a column holds text from outside (paths, names, causes): such fields are written
+// spreadsheet-safe.
+bool is_text_column(RunColumn column);
 
 // The header line and a record's line, each with its CR LF. The record's line carries the tool's
 // version and the host name.
@@ -95,22 +97,23 @@ void set_runs_file_path(std::string path);
 // Appends `line` (a whole record with its line end) to the runs file `path`, durably: one write on
 // a descriptor opened for appending, then fdatasync. A file that is absent or empty gets the header
 // line in the same write; exactly one header appears however many threads and processes append at
-// once (a lock within the process and an flock on the file). When the file ends in a line cut by
-// a crash, the record starts on a line of its own. A write that fails leaves the file as it was.
-// False, with the reason in words in `why`, when the record could not be written.
+// once (a lock within the process and an flock on the file). When the file ends in a record cut by
+// a crash, the cut record is closed (cut_end_repair) and this one starts on a line of its own. A
+// symbolic link in place of the file is refused ("is a symbolic link"): the record goes nowhere
+// else. A write that fails leaves the file as it was. False, with the reason in words in `why`,
+// when the record could not be written.
 bool append_run_record(const std::string& path, std::string_view line, std::string* why);
 
-// Whether a status text tells of a failure, rather than of a step begun or passed, or of the end
-// of the run as a whole ("download error!", "device<n> errcode=<code>").
-bool status_tells_failure(std::string_view status);
-
-// Notes a status line of the run under way on `slot`: the first that tells of a failure is the
-// cause the record gives. Nothing happens while the slot has no run under way. Any thread.
-void note_run_status(const ModuleSlot& slot, std::string_view status);
+// The records this program could not write: how many, and why (each reason once, in order).
+struct UnwrittenRecords {
+  int count = 0;
+  std::string reasons;  // "Permission denied; is a symbolic link"
+};
+UnwrittenRecords unwritten_records();
 
 // The record of one run, kept by its worker. Made when the run begins (its start time, and the
-// facts of its AT port, on the worker's thread); `finish` writes the record when the outcome is
-// known, before the result is sent.
+// facts of its AT port, on the worker's thread; the slot's notes begin the run); `finish` writes
+// the record when the outcome is known, before the result is sent.
 class RunRecorder {
  public:
   explicit RunRecorder(ModuleSlot& slot);
@@ -118,11 +121,10 @@ class RunRecorder {
   RunRecorder(const RunRecorder&) = delete;
   RunRecorder& operator=(const RunRecorder&) = delete;
 
-  // Writes the record of the run that ended with `result` and adds the run to the day's totals.
-  // The cause of a failure is the first status noted for the run that told of one, or else the
-  // run's own "device<n> errcode=<code>" line. A record that cannot be written is shown on the
-  // module's status line ("record not written: runs.csv: <reason>") and on the debug channel; the
-  // result stands.
+  // Writes the record of the run that ended with `result`, with the cause its notes give, and
+  // leaves the outcome on the slot's notes. Only a run that is in the file is added to the day's
+  // totals. A record that cannot be written is shown on the module's status line ("record not
+  // written: runs.csv: <reason>") and on the debug channel; the result stands.
   void finish(int result);
 
  private:
@@ -132,5 +134,24 @@ class RunRecorder {
   PortFacts port_;
   bool finished_ = false;
 };
+
+// A START whose AT port could not be opened: no run, no result code, but a record. What the record
+// needs is taken on the thread of the START, when it failed.
+struct FailedStart {
+  std::tm when{};
+  int module = 0;
+  int com = 0;
+  std::string file;
+  std::string why;  // the reason the opening gave
+};
+FailedStart failed_start(const ModuleSlot& slot);
+
+// The cause such a START is recorded and shown with: "OpenATPort Failed!: <reason>".
+std::string failed_start_cause(const std::string& why);
+
+// Writes the record of a failed START (an empty result) and leaves its outcome on the slot's notes.
+// Writing waits for the disk: the slot's own thread does it, not the window's. A record that
+// cannot be written is told as for a run.
+void record_failed_start(ModuleSlot& slot, const FailedStart& start);
 
 }  // namespace engine

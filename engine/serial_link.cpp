@@ -19,11 +19,15 @@ int OpenATPort(ModuleSlot& slot) {
 
 int open_at_port(ModuleSlot& slot, int32_t at_port) {
   if (slot.hAT.is_open()) return 1;
-  if (at_port <= 0) return 0;
+  if (at_port <= 0) {
+    slot.hAT.note_open_failure("no AT port is set");
+    return 0;
+  }
   std::string why;
   auto port = platform::open_com_port(static_cast<unsigned>(at_port), &why);
   if (!port) {
     debug_trace("OpenATPort: %s", why.c_str());
+    slot.hAT.note_open_failure(why);  // for the record, the runner and the window
     return 0;
   }
   slot.hAT.reset(std::move(port));

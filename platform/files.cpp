@@ -18,9 +18,16 @@ bool fail(FileError* error, int code) {
   if (error) {
     error->missing = code == ENOENT || code == ENOTDIR;
     error->exists = code == EEXIST;
+    error->link = false;
     error->text = std::strerror(code);
   }
   return false;
+}
+
+// A refused link is named as such; ELOOP alone may also mean too many links on the way.
+bool refused_link(const std::string& path) {
+  struct stat st {};
+  return ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
 }
 
 int fd_of(intptr_t handle) {
@@ -29,8 +36,8 @@ int fd_of(intptr_t handle) {
 
 }  // namespace
 
-File File::open(const std::string& path, FileAccess access, FileError* error) {
-  int flags = O_CLOEXEC | O_NOCTTY;
+File File::open(const std::string& path, FileAccess access, FileError* error, FileLinks links) {
+  int flags = O_CLOEXEC | O_NOCTTY | (links == FileLinks::refuse ? O_NOFOLLOW : 0);
   mode_t mode = 0644;
   switch (access) {
     case FileAccess::read:
@@ -50,7 +57,12 @@ File File::open(const std::string& path, FileAccess access, FileError* error) {
   }
   int fd = ::open(path.c_str(), flags, mode);
   if (fd < 0) {
-    fail(error, errno);
+    const int code = errno;
+    fail(error, code);
+    if (code == ELOOP && links == FileLinks::refuse && error && refused_link(path)) {
+      error->link = true;
+      error->text = "is a symbolic link";
+    }
     return File();
   }
   return File(fd, (flags & O_APPEND) != 0);
@@ -81,7 +93,20 @@ long File::read(void* buffer, size_t capacity, FileError* error) {
 }
 
 bool File::read_byte_at(int64_t offset, char* byte) const {
-  return ::pread(fd_of(handle_), byte, 1, offset) == 1;
+  return read_at(offset, byte, 1);
+}
+
+bool File::read_at(int64_t offset, void* buffer, size_t size) const {
+  auto* at = static_cast<char*>(buffer);
+  while (size > 0) {
+    const ssize_t n = ::pread(fd_of(handle_), at, size, offset);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    at += n;
+    offset += n;
+    size -= static_cast<size_t>(n);
+  }
+  return true;
 }
 
 bool File::write_all(std::string_view data, FileError* error) {

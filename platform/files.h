@@ -18,10 +18,12 @@ inline constexpr const char* kPathSeparators = "/";
 
 // Why a file operation failed: the system's reason in words ("No such file or directory").
 // `missing` tells that the file (or a folder on its path) does not exist, `exists` that a new file
-// could not be made because the name is taken.
+// could not be made because the name is taken, `link` that a link was refused ("is a symbolic
+// link").
 struct FileError {
   bool missing = false;
   bool exists = false;
+  bool link = false;
   std::string text;
 };
 
@@ -40,6 +42,10 @@ enum class FileAccess {
   create_new,   // a new file for writing, created with the usual permissions; fails when the name
                 // exists
 };
+
+// Whether a symbolic link (on Windows any reparse point that stands for another name: a symbolic
+// link or a junction) in place of the file itself is followed or refused.
+enum class FileLinks { follow, refuse };
 
 // An open file, closed at the end of its scope. Never inherited by a program the tool starts.
 class File {
@@ -62,7 +68,8 @@ class File {
   File& operator=(const File&) = delete;
 
   // Opens `path`; a File that is not open when it cannot, with the reason in `error`.
-  static File open(const std::string& path, FileAccess access, FileError* error = nullptr);
+  static File open(const std::string& path, FileAccess access, FileError* error = nullptr,
+                   FileLinks links = FileLinks::follow);
 
   bool is_open() const;
   bool status(FileStatus* status, FileError* error = nullptr) const;
@@ -71,6 +78,8 @@ class File {
   long read(void* buffer, size_t capacity, FileError* error = nullptr);
   // One byte at `offset`, without moving the position. False when there is none.
   bool read_byte_at(int64_t offset, char* byte) const;
+  // Exactly `size` bytes at `offset`, without moving the position. False when fewer are there.
+  bool read_at(int64_t offset, void* buffer, size_t size) const;
   // Writes every byte (one call for a file opened for appending). False when not all went.
   bool write_all(std::string_view data, FileError* error = nullptr);
   // Cuts the file to `size` bytes.

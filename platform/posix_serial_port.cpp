@@ -24,6 +24,13 @@ void set_reason(std::string* why, const std::string& text) {
   if (why) *why = text;
 }
 
+// A port that another program holds, named with the programs that hold it where they can be seen.
+std::string in_use(const std::string& path) {
+  const std::string holders = device_holders(path);
+  return path + ": in use by another program" +
+         (holders.empty() ? "" : " (held by " + holders + ")");
+}
+
 }  // namespace
 
 std::shared_ptr<PosixSerialPort> PosixSerialPort::open(const std::string& path, std::string* why) {
@@ -35,7 +42,8 @@ std::shared_ptr<PosixSerialPort> PosixSerialPort::open(const std::string& path, 
   }
   int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
-    set_reason(why, path + ": " + std::strerror(errno));
+    // EBUSY: another program opened the line for its exclusive use.
+    set_reason(why, errno == EBUSY ? in_use(path) : path + ": " + std::strerror(errno));
     return nullptr;
   }
   struct stat st {};
@@ -48,7 +56,7 @@ std::shared_ptr<PosixSerialPort> PosixSerialPort::open(const std::string& path, 
   }
   if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
     ::close(fd);
-    set_reason(why, path + ": in use by another program");
+    set_reason(why, in_use(path));
     return nullptr;
   }
   ::ioctl(fd, TIOCEXCL);

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 
 namespace platform {
 
@@ -56,6 +57,35 @@ const char* describe(DeviceCheck check) {
       return "pseudo-terminal of another user";
   }
   return "?";
+}
+
+std::string device_holders(const std::string& device) {
+  struct stat target {};
+  if (::stat(device.c_str(), &target) != 0) return {};
+  std::string found;
+  std::error_code ec;
+  for (const auto& proc : std::filesystem::directory_iterator("/proc", ec)) {
+    const std::string pid = proc.path().filename();
+    if (pid.find_first_not_of("0123456789") != std::string::npos) continue;
+    std::error_code fd_ec;
+    for (const auto& fd : std::filesystem::directory_iterator(proc.path() / "fd", fd_ec)) {
+      struct stat st {};
+      if (::stat(fd.path().c_str(), &st) != 0 || st.st_rdev != target.st_rdev ||
+          !S_ISCHR(st.st_mode))
+        continue;
+      std::string name;
+      if (FILE* comm = std::fopen((proc.path() / "comm").c_str(), "re")) {
+        char buf[64] = {};
+        if (std::fgets(buf, sizeof buf, comm)) name = buf;
+        std::fclose(comm);
+        if (!name.empty() && name.back() == '\n') name.pop_back();
+      }
+      if (!found.empty()) found += ", ";
+      found += "process " + pid + (name.empty() ? "" : " (" + name + ")");
+      break;
+    }
+  }
+  return found;
 }
 
 }  // namespace platform

@@ -25,4 +25,8 @@ const char* describe(DeviceCheck check);
 // True for the pseudo-terminal slave devices (/dev/pts/N).
 bool is_pseudo_terminal(dev_t rdev);
 
+// The processes that hold `device` open, as /proc tells (only those this user may see):
+// "process 4711 (minicom), process 4712". Empty when none is seen.
+std::string device_holders(const std::string& device);
+
 }  // namespace platform

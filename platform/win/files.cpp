@@ -10,9 +10,21 @@ bool fail(FileError* error, DWORD code) {
   if (error) {
     error->missing = code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND;
     error->exists = code == ERROR_FILE_EXISTS || code == ERROR_ALREADY_EXISTS;
+    error->link = false;
     error->text = win::error_text(code);
   }
   return false;
+}
+
+// Whether the file opened as itself is a reparse point that stands for another name (a symbolic
+// link, a junction). Other reparse points (files kept in the cloud, deduplicated files) are files
+// of their own and are opened through their filter as usual.
+bool names_another_file(HANDLE h, bool* reparse) {
+  FILE_ATTRIBUTE_TAG_INFO info{};
+  *reparse = false;
+  if (!::GetFileInformationByHandleEx(h, FileAttributeTagInfo, &info, sizeof info)) return false;
+  *reparse = (info.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+  return *reparse && IsReparseTagNameSurrogate(info.ReparseTag);
 }
 
 bool fail(FileError* error) {
@@ -36,7 +48,7 @@ OVERLAPPED at(ULONGLONG offset) {
 
 }  // namespace
 
-File File::open(const std::string& path, FileAccess access, FileError* error) {
+File File::open(const std::string& path, FileAccess access, FileError* error, FileLinks links) {
   DWORD rights = 0, disposition = 0, flags = FILE_ATTRIBUTE_NORMAL;
   switch (access) {
     case FileAccess::read:
@@ -60,12 +72,35 @@ File File::open(const std::string& path, FileAccess access, FileError* error) {
   }
   // Others may read, write, rename and remove the file meanwhile, as on the other platforms; the
   // handle is not inherited.
-  HANDLE h = ::CreateFileW(win::widen(path).c_str(), rights,
-                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                           disposition, flags, nullptr);
+  const std::wstring name = win::widen(path);
+  auto open_as = [&](DWORD extra) {
+    return ::CreateFileW(name.c_str(), rights,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                         disposition, flags | extra, nullptr);
+  };
+  // A link is opened as itself, so that it is seen and refused rather than followed.
+  HANDLE h = open_as(links == FileLinks::refuse ? FILE_FLAG_OPEN_REPARSE_POINT : 0);
   if (h == INVALID_HANDLE_VALUE) {
     fail(error);
     return File();
+  }
+  bool reparse = false;
+  if (links == FileLinks::refuse && names_another_file(h, &reparse)) {
+    ::CloseHandle(h);
+    if (error) {
+      *error = FileError{};
+      error->link = true;
+      error->text = "is a symbolic link";
+    }
+    return File();
+  }
+  if (reparse) {
+    ::CloseHandle(h);
+    h = open_as(0);
+    if (h == INVALID_HANDLE_VALUE) {
+      fail(error);
+      return File();
+    }
   }
   const bool append = access == FileAccess::append || access == FileAccess::read_append;
   return File(reinterpret_cast<intptr_t>(h), append);
@@ -102,13 +137,25 @@ long File::read(void* buffer, size_t capacity, FileError* error) {
 }
 
 bool File::read_byte_at(int64_t offset, char* byte) const {
+  return read_at(offset, byte, 1);
+}
+
+bool File::read_at(int64_t offset, void* buffer, size_t size) const {
   HANDLE h = handle_of(handle_);
   // A read at an offset moves the position of a handle like this one: it is put back.
   LARGE_INTEGER zero{}, position{};
   if (!::SetFilePointerEx(h, zero, &position, FILE_CURRENT)) return false;
-  OVERLAPPED ov = at(static_cast<ULONGLONG>(offset));
-  DWORD got = 0;
-  const bool read = ::ReadFile(h, byte, 1, &got, &ov) && got == 1;
+  auto* into = static_cast<char*>(buffer);
+  bool read = true;
+  while (read && size > 0) {
+    OVERLAPPED ov = at(static_cast<ULONGLONG>(offset));
+    const DWORD wanted = static_cast<DWORD>(size < (1u << 30) ? size : (1u << 30));
+    DWORD got = 0;
+    read = ::ReadFile(h, into, wanted, &got, &ov) && got > 0;
+    into += got;
+    offset += got;
+    size -= got;
+  }
   ::SetFilePointerEx(h, position, nullptr, FILE_BEGIN);
   return read;
 }

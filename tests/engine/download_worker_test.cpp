@@ -16,6 +16,7 @@
 #include "engine/file_image.h"
 #include "engine/notifications.h"
 #include "engine/run_control.h"
+#include "engine/run_record.h"
 #include "platform/com_ports.h"
 #include "tests/engine/exchange_fixture.h"
 #include "tests/support/simulated_port.h"
@@ -162,6 +163,56 @@ TEST_F(WorkerTest, ARetryThatSucceedsStartsTheBarAgain) {
             (std::vector<std::string>{"P:1024/2500", "P:2048/2500", "P:2500/2500", "P:1024/2500",
                                       "P:2048/2500", "P:2500/2500", "P:0/100", "P:0/100"}));
   EXPECT_EQ(sim.module->files().at("update.bin").size(), 2500u);
+}
+
+TEST_F(WorkerTest, TheCauseNamesTheFailureThatTheCodeNamesAndEveryProgramTellsTheRecordsText) {
+  const std::string runs = (dir.path() / "runs.csv").string();
+  engine::set_runs_file_path(runs);
+  const std::string partial = "; the module may hold a partial update.bin";
+  struct Case {
+    const char* fault;
+    int result;
+    std::string cause;
+  } cases[] = {
+      // Pulled out during the data: the retry's code with both causes, in order.
+      {"pull-after=1500", engine::DL_CFSINIT_FAILED,
+       "Download packet write failed! ; retry: AT+CFSINIT failed! (device gone: COM4)" + partial},
+      {"error-packet=1", engine::DL_OK, "passed on the retry after: Download packet return Error!"},
+      {"refuse=AT+CFSINIT", engine::DL_CFSINIT_FAILED, "AT+CFSINIT failed!"},  // the same, once
+      {"count-offset=1", engine::DL_BYTE_COUNT_FAILED, "Byte count match failed: 2501!" + partial},
+      {"silent", engine::DL_AT_FAILED, "AT Failed!"},  // no retry without a handshake
+      {"delay=0", engine::DL_OK, ""},
+      // The port that opened on trial does not open after the settling wait.
+      {"", engine::DL_AT_FAILED, "AT Failed! (OpenATPort Failed!: COM4 is not present)"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.fault);
+    faults = {};
+    if (*c.fault == '\0')
+      platform::set_port_opener([](unsigned n, std::string* why) {
+        *why = "COM" + std::to_string(n) + " is not present";
+        return nullptr;
+      });
+    ASSERT_TRUE(*c.fault == '\0' || faults.parse(c.fault));
+    platform::VirtualClock own_clock;
+    platform::ScopedClock use(own_clock);
+    slot.runEnabled = 1;
+    EXPECT_EQ(engine::DownloadWorker(&slot), c.result);
+    const engine::RunOutcome outcome = slot.notes.outcome();
+    EXPECT_EQ(outcome.result, c.result);
+    EXPECT_EQ(outcome.cause, c.cause);
+    EXPECT_TRUE(outcome.recorded);
+    // The record gives the same text.
+    std::string text = testing_support::read_file(runs);
+    text.resize(text.size() - 2);
+    std::vector<std::string> fields;
+    size_t count = 0;
+    ASSERT_TRUE(engine::split_csv_record(text.substr(text.rfind("\r\n") + 2), fields, count));
+    ASSERT_EQ(count, engine::kRunColumnCount);
+    EXPECT_EQ(fields[static_cast<size_t>(engine::RunColumn::result)], std::to_string(c.result));
+    EXPECT_EQ(fields[static_cast<size_t>(engine::RunColumn::cause)], c.cause);
+  }
+  engine::set_runs_file_path("");
 }
 
 TEST_F(WorkerTest, StopRequestDuringTheHandshakeSendsNoFileCommand) {

@@ -12,7 +12,9 @@
 #include <thread>
 #include <vector>
 
+#include "engine/day_totals.h"
 #include "engine/run_host.h"
+#include "engine/run_record.h"
 #include "engine/serial_link.h"
 #include "platform/com_ports.h"
 #include "platform/virtual_clock.h"
@@ -49,6 +51,8 @@ class RunControlTest : public ::testing::Test {
     engine::request_stop(slot);
     engine::join_worker(slot);
     platform::set_port_opener({});
+    engine::set_port_facts_provider({});
+    engine::set_runs_file_path("");
   }
   int opened() {
     std::lock_guard lock(mutex);
@@ -129,18 +133,54 @@ TEST_F(RunControlTest, StartOpensOnTrialThenRunsTheModule) {
   EXPECT_EQ(sims.back().module->files().at("run.bin"), std::string(1500, 'r'));
 }
 
-TEST_F(RunControlTest, APortThatDoesNotOpenFailsTheModuleWithoutAWorker) {
+TEST_F(RunControlTest, APortThatDoesNotOpenFailsTheModuleWithoutAWorkerAndIsRecordedOnItsThread) {
+  const std::string runs = (dir.path() / "runs.csv").string();
+  engine::set_runs_file_path(runs);
+  std::thread::id recorded_on;
+  engine::set_port_facts_provider([&recorded_on](int com) {
+    recorded_on = std::this_thread::get_id();
+    return engine::PortFacts{"/dev/ttyUSB" + std::to_string(com), "", ""};
+  });
+  const engine::DayTotals::Counts before = engine::day_totals().counts();
   refuse_openings = true;
   slot.resultOk = 1;
   slot.upgraded = 1;
   EXPECT_EQ(engine::start_module(slot), engine::StartOutcome::port_failed);
+  EXPECT_EQ(slot.hAT.open_failure(), "no such port");  // for the window to show
+  EXPECT_EQ(slot.busy, 0);
+  engine::join_worker(slot);
   EXPECT_EQ(trace(), (std::vector<std::string>{"S:", "P:0/100", "S:OpenATPort Failed!", "R:0,0"}));
   EXPECT_EQ(debug.count("OpenATPort ERROR!"), 1);
   EXPECT_EQ(slot.resultOk, 0);
   EXPECT_EQ(slot.upgraded, 0);
   EXPECT_EQ(slot.busy, 0);
-  EXPECT_FALSE(slot.hThread.joinable());
   EXPECT_FALSE(slot.hAT.is_open());
+  EXPECT_FALSE(engine::worker_in_progress(slot));
+
+  // The record: no result code, the reason the opening gave, written by the slot's own thread.
+  EXPECT_NE(recorded_on, std::thread::id());
+  EXPECT_NE(recorded_on, std::this_thread::get_id());
+  const engine::RunOutcome outcome = slot.notes.outcome();
+  EXPECT_FALSE(outcome.result.has_value());
+  EXPECT_EQ(outcome.cause, "OpenATPort Failed!: no such port");
+  EXPECT_TRUE(outcome.recorded);
+  const std::string text = testing_support::read_file(runs);
+  const std::string line = text.substr(text.find("\r\n") + 2);
+  std::vector<std::string> fields;
+  size_t count = 0;
+  ASSERT_TRUE(engine::split_csv_record(line.substr(0, line.size() - 2), fields, count)) << text;
+  ASSERT_EQ(count, engine::kRunColumnCount);
+  auto field = [&fields](engine::RunColumn c) { return fields[static_cast<size_t>(c)]; };
+  EXPECT_EQ(field(engine::RunColumn::module) + " " + field(engine::RunColumn::com) + " " +
+                field(engine::RunColumn::device),
+            "1 3 /dev/ttyUSB3");
+  EXPECT_EQ(field(engine::RunColumn::file), slot.filePath);
+  EXPECT_EQ(field(engine::RunColumn::result) + field(engine::RunColumn::size), "");
+  EXPECT_EQ(field(engine::RunColumn::cause), "OpenATPort Failed!: no such port");
+  // Neither a pass nor a module's failure.
+  const engine::DayTotals::Counts after = engine::day_totals().counts();
+  EXPECT_EQ(after.other - before.other, 1);
+  EXPECT_EQ(after.failed, before.failed);
 }
 
 TEST_F(RunControlTest, AnOpenPortEndsTheStartBeforeAnythingIsSent) {

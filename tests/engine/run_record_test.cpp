@@ -189,10 +189,16 @@ TEST_F(RecordTest, SixModulesFinishingAtOnceGiveSixWholeLinesUnderOneHeader) {
                        at(row, RunColumn::duration_ms), QUILL_VERSION, host}));
     EXPECT_TRUE(std::regex_match(at(row, RunColumn::end) + " " + at(row, RunColumn::duration_ms),
                                  std::regex(R"(2026-12-09T12:0\d:\d\d\+01:00 \d{4,})")));
-    // A failure gives the first status of its run that told of it.
+    // A failure gives the status of its run that told of it, the same for the programs that show
+    // it, and that data had gone out.
     const auto& trace = window.trace[module - 1];
     EXPECT_EQ(cause.empty(), module < 6);
-    EXPECT_TRUE(cause.empty() || std::find(trace.begin(), trace.end(), cause) != trace.end());
+    EXPECT_EQ(cause, slots[module - 1].notes.outcome().cause);
+    EXPECT_TRUE(cause.empty() || cause ==
+                                     "Byte count match failed: 3001!; the module may hold a "
+                                     "partial update.bin");
+    EXPECT_TRUE(cause.empty() || std::find(trace.begin(), trace.end(),
+                                           "Byte count match failed: 3001!") != trace.end());
     EXPECT_TRUE(window.recorded_at_result[module - 1]) << "the record came after the result";
   }
   std::sort(seen.begin(), seen.end());
@@ -244,34 +250,59 @@ TEST_F(RecordTest, EveryEndOfARunIsRecordedAndTheHashIsOfTheBytesSent) {
   EXPECT_EQ(at(r[4], RunColumn::sha256), kUpdateHash);  // not the hash of "changed"
   EXPECT_EQ(modules[3]->files().at("update.bin").size(), 3000u);
 
-  // The record spanning two lines of the file counts once.
+  // The record spanning two lines of the file counts once. A refused or unreadable update file
+  // and a stop are no module's failure.
   engine::DayTotals totals;
   ASSERT_TRUE(totals.count_file(runs.string()));
   EXPECT_EQ(totals.passed(), 1);
-  EXPECT_EQ(totals.failed(), 3);
+  EXPECT_EQ(totals.failed(), 0);
+  EXPECT_EQ(totals.other(), 3);
 }
 
-TEST_F(RecordTest, ARecordThatCannotBeWrittenIsToldAndACutLineStaysApart) {
-  fs::create_directory(runs);  // cannot be opened for writing, not even by root
-  const int passed = engine::day_totals().passed();
+TEST_F(RecordTest, ARecordThatCannotBeWrittenIsToldAndNotCountedAndACutLineStaysApart) {
+  // A folder cannot be opened for writing, not even by root; a link would lead the record
+  // elsewhere, so it is refused.
+  const fs::path elsewhere = dir.path() / "elsewhere.csv";
+  std::ofstream(elsewhere) << "kept\n";
+  fs::create_directory(runs);
+  const engine::DayTotals::Counts before = engine::day_totals().counts();
+  const engine::UnwrittenRecords unwritten = engine::unwritten_records();
   run({0});
-  EXPECT_EQ(slots[0].exitCode, engine::DL_OK);
-  const auto& trace = window.trace[0];
-  ASSERT_GE(trace.size(), 3u);
-  EXPECT_EQ(std::vector<std::string>(trace.end() - 3, trace.end()),
-            (std::vector<std::string>{"download success!\r\n",
-                                      "record not written: runs.csv: Is a directory", "R:1"}));
-  EXPECT_EQ(debug.count("record not written: " + runs.string() + ": Is a directory"), 1);
-  EXPECT_EQ(engine::day_totals().passed(), passed + 1);  // counted all the same
+  fs::remove(runs);
+  fs::create_symlink(elsewhere, runs);
+  run({1});
+  for (int k : {0, 1}) {
+    SCOPED_TRACE(k);
+    const std::string why = k == 0 ? "Is a directory" : "is a symbolic link";
+    EXPECT_EQ(slots[k].exitCode, engine::DL_OK);
+    const auto& trace = window.trace[k];
+    ASSERT_GE(trace.size(), 3u);
+    EXPECT_EQ(std::vector<std::string>(trace.end() - 3, trace.end()),
+              (std::vector<std::string>{"download success!\r\n",
+                                        "record not written: runs.csv: " + why, "R:1"}));
+    EXPECT_EQ(debug.count("record not written: " + runs.string() + ": " + why), 1);
+    const engine::RunOutcome outcome = slots[k].notes.outcome();
+    EXPECT_EQ(outcome.result, engine::DL_OK);
+    EXPECT_FALSE(outcome.recorded);
+    EXPECT_EQ(outcome.not_recorded, why);
+  }
+  EXPECT_EQ(testing_support::read_file(elsewhere), "kept\n");
+  // Neither run is in the file: neither is counted, and the program knows how many are missing.
+  EXPECT_EQ(engine::day_totals().passed(), before.passed);
+  EXPECT_EQ(engine::unwritten_records().count, unwritten.count + 2);
+  EXPECT_NE(engine::unwritten_records().reasons.find("Is a directory; is a symbolic link"),
+            std::string::npos);
 
-  // A record cut by a crash: the next one starts on a line of its own, and is counted.
+  // A record cut by a crash inside a quoted field: the field is closed, the next record starts on
+  // a line of its own, and is counted.
   fs::remove(runs);
   const std::string cut = "2026-12-09T11:00:00+01:00,2026-12-09T11:00:09+01:00,1,1,,,,\"/upd";
   std::ofstream(runs, std::ios::binary) << engine::run_header_line() << cut;
   run({1});
+  EXPECT_TRUE(slots[1].notes.outcome().recorded);
   const std::string text = testing_support::read_file(runs);
-  ASSERT_EQ(text.find(cut + "\r\n"), engine::run_header_line().size());
-  Records r = parse_csv(text.substr(engine::run_header_line().size() + cut.size() + 2));
+  ASSERT_EQ(text.find(cut + "\"\r\n"), engine::run_header_line().size());
+  Records r = parse_csv(text.substr(engine::run_header_line().size() + cut.size() + 3));
   ASSERT_EQ(r.size(), 1u);
   EXPECT_EQ(at(r[0], RunColumn::module), "2");
   engine::DayTotals totals;
@@ -292,6 +323,9 @@ TEST(DayTotalsTest, CountsTodaysRecordsOfTheFileAndSkipsWhatIsNotOne) {
       line("2026-12-09T00:00:00+01:00", "0") + line("2026-12-09T11:59:59.250+01:00", "16") +
       line("2026-12-08T23:30:00+00:00", "0") +  // 00:30 here: today
       line("2026-12-09T00:30:00+02:00", "6") +  // 23:30 here: yesterday
+      line("2026-12-09T08:00:00+01:00", "15") + line("2026-12-09T08:00:01+01:00", "3") +
+      line("2026-12-09T08:00:02+01:00", "") +  // stopped, no file, no port: other
+      line("2026-12-09T08:00:03+01:00", "6") +
       "2026-12-09T09:00:00+01:00,2026-12-09T09:00:05+01:00,1,1,,,,\"/cut\r\n" +  // quote left open
       line("2026-12-09T09:00:05+01:00", "10") + "hello,world\r\n\r\n" + line("today", "0") +
       line("2026-12-09T10:00:00+01:00", "x") + line("2026-12-09T10:00:00+01:00", "0,extra") +
@@ -302,13 +336,18 @@ TEST(DayTotalsTest, CountsTodaysRecordsOfTheFileAndSkipsWhatIsNotOne) {
   engine::DayTotals totals;
   ASSERT_TRUE(totals.count_file((dir.path() / "runs.csv").string()));
   EXPECT_EQ(totals.passed(), 2);
-  EXPECT_EQ(totals.failed(), 2);
+  EXPECT_EQ(totals.failed(), 3);
+  EXPECT_EQ(totals.other(), 3);
   EXPECT_EQ(totals.counts().date, "2026-12-09");
   ASSERT_TRUE(totals.count_file((dir.path() / "none.csv").string()));  // none yet: nothing
-  EXPECT_EQ(totals.passed() + totals.failed(), 0);
+  EXPECT_EQ(totals.passed() + totals.failed() + totals.other(), 0);
   std::string why;
   EXPECT_FALSE(totals.count_file(dir.path().string(), &why));
   EXPECT_EQ(why, "Is a directory");
+  // A link leads to records that are not this bench's.
+  fs::create_symlink(dir.path() / "runs.csv", dir.path() / "link.csv");
+  EXPECT_FALSE(totals.count_file((dir.path() / "link.csv").string(), &why));
+  EXPECT_EQ(why, "is a symbolic link");
 }
 
 TEST(DayTotalsTest, StartAgainFromZeroAtLocalMidnight) {
@@ -316,16 +355,19 @@ TEST(DayTotalsTest, StartAgainFromZeroAtLocalMidnight) {
   platform::VirtualClock clock(december_time(9, 23, 59, 50));
   platform::ScopedClock use_clock(clock);
   engine::DayTotals totals;
-  totals.add(true, december(9, 23, 59, 40));
-  totals.add(false, december(9, 23, 59, 45));
+  totals.add(engine::DL_OK, december(9, 23, 59, 40));
+  totals.add(engine::DL_AT_FAILED, december(9, 23, 59, 45));
+  totals.add(std::nullopt, december(9, 23, 59, 46));
   const uint64_t changes = totals.changes();
-  EXPECT_EQ(totals.passed() * 10 + totals.failed(), 11);
+  EXPECT_EQ(totals.passed() * 100 + totals.failed() * 10 + totals.other(), 111);
 
   clock.advance_ms(15000);  // 00:00:05
   EXPECT_EQ(totals.passed() + totals.failed(), 0);
   EXPECT_EQ(totals.counts().date, "2026-12-10");
-  EXPECT_NE(totals.changes(), changes);        // the new day is a change for the window
-  totals.add(false, december(9, 23, 59, 58));  // ended yesterday: not today's
-  totals.add(false, december(10, 0, 0, 4));
+  EXPECT_NE(totals.changes(), changes);  // the new day is a change for the window
+  totals.add(engine::DL_AT_FAILED, december(9, 23, 59, 58));  // ended yesterday: not today's
+  totals.add(engine::DL_AT_FAILED, december(10, 0, 0, 4));
+  totals.add(engine::DL_PAUSED, december(10, 0, 0, 5));
   EXPECT_EQ(totals.failed(), 1);
+  EXPECT_EQ(totals.other(), 1);
 }

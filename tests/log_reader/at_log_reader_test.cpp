@@ -47,13 +47,23 @@ const std::string kLog =
     rec(kSent, kPiece, "14:03:08") + rec(kSent, kPiece, "14:03:09") +
     rec(kSent, "AT+CFSTERM\r\r\n", "14:03:10", "\r\r\n") + rec(kReceived, "\r\nOK", "14:03:11", "");
 
+// A log in memory.
+struct MemoryLog final : LogFile {
+  explicit MemoryLog(std::string b) : bytes(std::move(b)) {}
+  bool read_at(uint64_t offset, char* buffer, size_t size) override {
+    if (offset + size > bytes.size()) return false;
+    bytes.copy(buffer, size, static_cast<size_t>(offset));
+    return true;
+  }
+  std::string failure() const override { return "short read"; }
+  std::string bytes;
+};
+
 std::string view(const std::string& log, ViewOptions options = {}) {
   std::ostringstream out;
-  LogView v(options, out);
-  Parser parser(v);
-  parser.feed(log);
-  parser.finish();
-  v.finish();
+  MemoryLog memory(log);
+  std::string error;
+  EXPECT_TRUE(print_log(memory, log.size(), options, out, &error)) << error;
   return out.str();
 }
 

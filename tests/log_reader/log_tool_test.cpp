@@ -45,6 +45,41 @@ const std::string kReceived = "\xCA\xD5\xB5\xBD: ";
 
 }  // namespace
 
+TEST(LogToolTest, TheTailOfALogOfSeveralBlocksIsTheEndOfTheWholeOutput) {
+  testing_support::TempDir logs;
+  auto rec = [](const std::string& prefix, const std::string& text, const char* end = "\r\n") {
+    return "06/18/2021 14:03:07 " + prefix + text + end;
+  };
+  std::string piece(1024, '\0');
+  for (size_t i = 0; i < piece.size(); ++i) piece[i] = static_cast<char>(i * 7);
+  // Garbage first, then packets whose records each make a line, then a record written with CR LF
+  // line ends and a cut one: more than two blocks of the reader.
+  std::string log = "\x01garbage\r\n";
+  while (log.size() < (5u << 19))
+    log += rec(kSent, "AT+CFSWFILE=0,\"a.bin\",1,1024,10000\r\n") +
+           rec(kReceived, "\r\nDOWNLOAD\r\n") + rec(kSent, piece) + rec(kReceived, "\r\nOK\r\n");
+  log += rec(kSent, "AT+CFSTERM\r\r\n", "\r\r\n") + rec(kReceived, "\r\nOK", "");
+  std::ofstream(logs.path() / "AtLog_3.ini", std::ios::binary) << log;
+
+  const ToolRun whole = run(logs, {"--module", "3"});
+  ASSERT_EQ(whole.status, 0) << whole.err;
+  std::vector<std::string> lines;
+  for (size_t at = 0; at < whole.out.size();) {
+    const size_t end = whole.out.find('\n', at) + 1;
+    lines.push_back(whole.out.substr(at, end - at));
+    at = end;
+  }
+  ASSERT_EQ(lines[0], "(damaged: 10 bytes before the first record)\n");
+  for (size_t count : {size_t{1}, size_t{2}, size_t{5}, size_t{1001}, lines.size() - 1}) {
+    SCOPED_TRACE(count);
+    const ToolRun tail = run(logs, {"--module", "3", "--tail", std::to_string(count)});
+    ASSERT_EQ(tail.status, 0) << tail.err;
+    std::string expected = lines[0];
+    for (size_t k = lines.size() - count; k < lines.size(); ++k) expected += lines[k];
+    EXPECT_EQ(tail.out, expected);
+  }
+}
+
 TEST(LogToolTest, PrintsTheLogsOfABenchFolder) {
   testing_support::TempDir bench;
   testing_support::TempDir logs;

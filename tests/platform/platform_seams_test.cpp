@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <ctime>
+#include <filesystem>
 #include <string>
 
 #include "platform/files.h"
@@ -80,6 +81,45 @@ TEST(FilesTest, AppendsCreatesReplacesAndTellsWhatIsThere) {
   ASSERT_TRUE(folder.status(&st));
   EXPECT_TRUE(st.directory);
   EXPECT_FALSE(st.regular);
+}
+
+TEST(FilesTest, ReadsAtAnOffsetKeepThePositionAndALinkInPlaceOfTheFileIsRefusedWhereAsked) {
+  testing_support::TempDir dir;
+  const std::filesystem::path target = dir.path() / "elsewhere.csv";
+  const std::filesystem::path link = dir.path() / "runs.csv";
+  const std::filesystem::path dangling = dir.path() / "dangling.csv";
+  {
+    File file = File::open(target.string(), FileAccess::create_new);
+    ASSERT_TRUE(file.write_all("kept"));
+  }
+  FileError error;
+  {
+    File file = File::open(target.string(), FileAccess::read, &error, platform::FileLinks::refuse);
+    ASSERT_TRUE(file.is_open());
+    char bytes[4] = {};
+    EXPECT_TRUE(file.read_at(1, bytes, 3));
+    EXPECT_EQ(std::string(bytes, 3), "ept");
+    EXPECT_FALSE(file.read_at(2, bytes, 3));  // only two bytes there
+    EXPECT_EQ(file.read(bytes, 4), 4);        // the position is still at the start
+    EXPECT_EQ(std::string(bytes, 4), "kept");
+  }
+
+  std::error_code ec;
+  std::filesystem::create_symlink(target, link, ec);
+  if (!ec) std::filesystem::create_symlink(dir.path() / "nowhere.csv", dangling, ec);
+  if (ec) GTEST_SKIP() << "no symbolic links here: " << ec.message();
+  for (const auto& path : {link, dangling}) {
+    for (FileAccess access : {FileAccess::read, FileAccess::read_append}) {
+      SCOPED_TRACE(path.string());
+      EXPECT_FALSE(
+          File::open(path.string(), access, &error, platform::FileLinks::refuse).is_open());
+      EXPECT_TRUE(error.link);
+      EXPECT_EQ(error.text, "is a symbolic link");
+    }
+  }
+  EXPECT_FALSE(std::filesystem::exists(dir.path() / "nowhere.csv"));  // nothing made through it
+  EXPECT_TRUE(File::open(link.string(), FileAccess::read, &error).is_open());  // followed otherwise
+  EXPECT_EQ(read_all(target.string()), "kept");
 }
 
 TEST(LocalTimeTest, CalendarOffsetAndInstantAgree) {

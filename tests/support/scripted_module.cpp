@@ -70,6 +70,11 @@ void ScriptedModule::disconnect() {
   pending_.clear();
 }
 
+std::string ScriptedModule::failure() const {
+  std::lock_guard lock(mutex_);
+  return gone_ ? "device gone" : "";
+}
+
 void ScriptedModule::purge(platform::PurgeSide side) {
   if (side != platform::PurgeSide::receive) return;
   int64_t now = platform::clock().now_ms();

@@ -41,6 +41,8 @@ class ScriptedModule final : public platform::SerialPort {
   void purge(platform::PurgeSide side) override;
   void close() override;
   bool is_closed() const override;
+  // "device gone" once disconnected, as a serial port whose device went away tells it.
+  std::string failure() const override;
 
  private:
   struct Chunk {

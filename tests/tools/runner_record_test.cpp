@@ -81,3 +81,59 @@ TEST_F(RunnerRecordTest, EachModuleIsRecordedWithItsPortAndTodaysTotalsFollowThe
   EXPECT_EQ(out.substr(out.size() - std::min(out.size(), totals.size())), totals) << out;
   stop(sim);
 }
+
+TEST_F(RunnerRecordTest, TheSummaryTellsTheRecordsCausesAndRecordsThatWereNotWritten) {
+  write_settings(2);
+  {
+    std::ofstream ini(bench.path() / "ZEBL.ini", std::ios::app);
+    ini << "[ATPort_Third]\nnumber=9\n";  // no such port on this bench
+  }
+  std::string today;
+  early_today(&today);
+  // A link in place of runs.csv would take the records elsewhere: nothing is written.
+  const fs::path elsewhere = bench.path() / "elsewhere.csv";
+  std::ofstream(elsewhere) << "kept\n";
+  fs::create_symlink(elsewhere, bench.path() / "runs.csv");
+  Process sim = start_simulator({"--count", "2"});
+  Process run = spawn({QUILL_RUNNER, "--json", "1", "2"}, bench.path(), runtime.str());
+  nlohmann::json report = nlohmann::json::parse(read_all(run.output));
+  EXPECT_EQ(wait_exit(run.pid), 0) << report.dump();  // the modules passed all the same
+  for (const nlohmann::json& m : report["modules"]) {
+    EXPECT_EQ(m["result"], "PASS");
+    EXPECT_EQ(m["recorded"], false);
+  }
+  if (report["today"]["date"] != today) GTEST_SKIP() << "midnight came during the test";
+  EXPECT_EQ(report["today"],
+            nlohmann::json({{"date", today}, {"passed", 0}, {"failed", 0}, {"other", 0}}));
+  run = spawn({QUILL_RUNNER, "1", "2"}, bench.path(), runtime.str());
+  std::string out = read_all(run.output);
+  EXPECT_EQ(wait_exit(run.pid), 0) << out;
+  EXPECT_NE(out.find("\n2 records not written to runs.csv: is a symbolic link\nToday ("),
+            std::string::npos)
+      << out;
+  EXPECT_EQ(read_file(elsewhere), "kept\n");
+  stop(sim);
+
+  // A pass on the retry, a failure and a port that does not open: the runner's lines give the
+  // records' causes, and only the failure counts as one.
+  fs::remove(bench.path() / "runs.csv");
+  sim = start_simulator(
+      {"--count", "2", "--fault", "COM1:error-packet=1", "--fault", "COM2:refuse=AT+CFSINIT"});
+  run = spawn({QUILL_RUNNER}, bench.path(), runtime.str());
+  out = read_all(run.output);
+  EXPECT_EQ(wait_exit(run.pid), 1) << out;
+  stop(sim);
+  const std::string causes[] = {"passed on the retry after: Download packet return Error!",
+                                "AT+CFSINIT failed!", "OpenATPort Failed!: COM9 is not present"};
+  EXPECT_NE(out.find("\nModule1 COM1 PASS (" + causes[0] + ")\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("\nModule2 COM2 FAIL (errcode 11): " + causes[1] + "\n"), std::string::npos);
+  EXPECT_NE(out.find("\nModule3 COM9 FAIL: " + causes[2] + "\n"), std::string::npos);
+  const std::string text = read_file(bench.path() / "runs.csv");
+  EXPECT_NE(text.find(",0," + causes[0] + ","), std::string::npos) << text;
+  EXPECT_NE(text.find(",11," + causes[1] + ","), std::string::npos) << text;
+  EXPECT_NE(text.find(",," + causes[2] + ",0,"), std::string::npos) << text;  // no result code
+  if (out.find("Today (" + today + ")") == std::string::npos) GTEST_SKIP() << "a new day: " << out;
+  EXPECT_NE(out.find("\nToday (" + today + "): 1 passed, 1 failed, 1 other\n"), std::string::npos)
+      << out;
+  EXPECT_EQ(out.find("not written"), std::string::npos);
+}

@@ -65,7 +65,10 @@ check "the AT traffic is logged" grep -q 'AT+CFSTERM' "$work/bench/AtLog_1.ini"
 run "$work/bench" 3 4
 check "exit code 1 for failures" test "$code" = 1
 check "Module3 fails at AT+CFSINIT" grep -q '^Module3 COM11 FAIL (errcode 11)' <<<"$out"
-check "Module4's port is missing" grep -q '^Module4 COM8 FAIL: OpenATPort Failed! COM8' <<<"$out"
+check "Module4's port is missing" grep -q '^Module4 COM8 FAIL: OpenATPort Failed!: COM8' <<<"$out"
+check "the missing port is recorded without a result" \
+  grep -q ',,OpenATPort Failed!: COM8[^,]*,0,' "$work/bench/runs.csv"
+check "and counted as neither pass nor failure" grep -q ', 1 other$' <<<"$out"
 
 # While one runner waits out a long settling time, a second one is refused.
 (cd "$work/bench2" && exec "$wine_run" "$runner" 1 >"$work/first.out" 2>&1) &

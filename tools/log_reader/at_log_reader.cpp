@@ -14,6 +14,7 @@ constexpr std::string_view kReceivedPrefix = "\xCA\xD5\xB5\xBD\x3A\x20";
 // The two stamps; '0' stands for a digit.
 constexpr std::string_view kStamps = "00/00/0000 00:00:00 ";
 constexpr size_t kHeaderSize = kStamps.size() + kSentPrefix.size();
+static_assert(kHeaderSize == kRecordHeaderSize);
 
 enum class Match { none, partial, full };
 
@@ -74,6 +75,10 @@ bool looks_like_command(const Record& r) {
 
 }  // namespace
 
+bool begins_record(std::string_view bytes) {
+  return match_header(bytes) == Match::full;
+}
+
 void Parser::feed(std::string_view bytes) {
   if (state_ == State::done) return;
   buffer_.append(bytes);
@@ -84,7 +89,7 @@ void Parser::finish() {
   if (state_ == State::done) return;
   scan(true);
   if (state_ == State::record) end_record(false);
-  if (state_ == State::garbage || (state_ == State::start && offset_ > 0))
+  if (state_ == State::garbage || (state_ == State::start && offset_ > start_))
     sink_.damage({Damage::Kind::no_record, 0, offset_});
   state_ = State::done;
 }
@@ -194,6 +199,10 @@ void Classifier::classify(Record& r) {
     return;
   }
   r.data = after_prompt_ || mostly_binary(r.text);
+}
+
+bool Classifier::settles(const Record& r) {
+  return r.direction == Direction::received || looks_like_command(r);
 }
 
 bool mostly_binary(std::string_view text) {

@@ -54,7 +54,9 @@ class RecordSink {
 // back its LF line ends (so the engine's rare block that ends in two CRs reads as ending in one).
 class Parser {
  public:
-  explicit Parser(RecordSink& sink) : sink_(sink) {}
+  // The bytes fed start at `offset` of the log: the start of the log, or the start of a record.
+  explicit Parser(RecordSink& sink, uint64_t offset = 0)
+      : sink_(sink), start_(offset), offset_(offset) {}
 
   void feed(std::string_view bytes);
   // The end of the log: gives the last record and any damage at the end.
@@ -69,6 +71,7 @@ class Parser {
   void end_record(bool complete);
 
   RecordSink& sink_;
+  const uint64_t start_;  // of the first byte fed
   State state_ = State::start;
   std::string buffer_;       // bytes not yet decided on: a possible record end and header
   uint64_t offset_ = 0;      // of buffer_[0] in the log
@@ -77,11 +80,21 @@ class Parser {
   char last_byte_ = 0;  // the last byte of the current text
 };
 
+// Whether `bytes` begin with a record's stamps and direction prefix. A record starts at the start
+// of the log or after "\r\n" where this holds.
+bool begins_record(std::string_view bytes);
+
+// The number of bytes of a record's stamps and prefix.
+constexpr size_t kRecordHeaderSize = 26;
+
 // Marks the records that carry data: what the tool writes after the module's "DOWNLOAD" prompt up
 // to the module's next answer (except an AT command), and anything that is mostly binary.
 class Classifier {
  public:
   void classify(Record& record);
+  // Whether the classifier's state after `record` is the same whatever came before it (an answer
+  // of the module, or an AT command): reading can start there with a fresh classifier.
+  static bool settles(const Record& record);
 
  private:
   bool after_prompt_ = false;

@@ -1,11 +1,15 @@
 #include "tools/log_reader/log_view.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <vector>
+#include <functional>
+
+#include "tools/log_reader/log_tail.h"
 
 namespace log_reader {
 
@@ -13,7 +17,6 @@ namespace {
 
 // Bytes of a text block shown without --raw; replies are at most a few hundred bytes.
 constexpr size_t kShownBytes = 1024;
-constexpr size_t kReadBytes = 1 << 20;
 
 const char* direction_column(Direction d) {
   return d == Direction::sent ? "sent      " : "received  ";
@@ -62,24 +65,14 @@ std::string escape(std::string_view text, size_t limit) {
 
 void LogView::record(Record&& r) {
   classifier_.classify(r);
-  if (!options_.tail) return print(r);
-  if (*options_.tail == 0) return;
-  if (tail_.size() == *options_.tail) tail_.pop_front();
-  tail_.push_back(std::move(r));
+  if (r.offset >= shown_from_) print(r);
 }
 
 void LogView::damage(const Damage& d) {
-  if (options_.tail && d.kind == Damage::Kind::cut_record)
-    cut_end_.push_back(d);
-  else
-    print(d);
+  print(d);
 }
 
 void LogView::finish() {
-  for (const Record& r : tail_) print(r);
-  tail_.clear();
-  for (const Damage& d : cut_end_) print(d);
-  cut_end_.clear();
   flush_fold();
 }
 
@@ -136,32 +129,114 @@ void LogView::flush_fold() {
   fold_.reset();
 }
 
-bool print_log(const std::string& path, const ViewOptions& options, std::ostream& out,
-               std::string* error) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    *error = std::strerror(errno);
-    return false;
+namespace {
+
+// The log file, read at any offset (its own position stays where it is).
+class Descriptor final : public LogFile {
+ public:
+  explicit Descriptor(int fd) : fd_(fd) {}
+  bool read_at(uint64_t offset, char* buffer, size_t size) override {
+    while (size > 0) {
+      const ssize_t n = ::pread(fd_, buffer, size, static_cast<off_t>(offset));
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) {
+        error_ = n < 0 ? errno : EIO;  // a log cut while it is read
+        return false;
+      }
+      buffer += n;
+      offset += static_cast<uint64_t>(n);
+      size -= static_cast<size_t>(n);
+    }
+    return true;
   }
+  std::string failure() const override { return std::strerror(error_); }
+
+ private:
+  int fd_;
+  int error_ = 0;
+};
+
+// Takes the damage at the start of a log: the bytes before its first record.
+struct FirstDamage final : RecordSink {
+  void record(Record&&) override { done = true; }
+  void damage(const Damage& d) override {
+    found = d;
+    done = true;
+  }
+  std::optional<Damage> found;
+  bool done = false;
+};
+
+// Feeds `parser` the bytes of the log from `from` up to `to`, in blocks, until `done()`. False
+// when a read fails.
+bool feed(LogFile& log, uint64_t from, uint64_t to, size_t block, Parser& parser,
+          const std::function<bool()>& done) {
+  std::string piece;
+  for (uint64_t at = from; at < to && !done();) {
+    piece.resize(static_cast<size_t>(std::min<uint64_t>(block, to - at)));
+    if (!log.read_at(at, piece.data(), piece.size())) return false;
+    parser.feed(piece);
+    at += piece.size();
+  }
+  return true;
+}
+
+}  // namespace
+
+bool print_log(LogFile& log, uint64_t size, const ViewOptions& options, std::ostream& out,
+               std::string* error, size_t block) {
   LogView view(options, out);
-  Parser parser(view);
-  std::vector<char> buffer(kReadBytes);
-  for (;;) {
-    ssize_t n = ::read(fd, buffer.data(), buffer.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      *error = std::strerror(errno);
-      ::close(fd);
-      view.finish();  // what was read so far
+  uint64_t from = 0;
+  if (options.tail && *options.tail == 0) {
+    view.show_from(UINT64_MAX);
+  } else if (options.tail) {
+    bool failed = false;
+    const std::optional<TailStart> tail = find_tail(log, size, *options.tail, &failed, block);
+    if (failed) {
+      *error = log.failure();
       return false;
     }
-    if (n == 0) break;
-    parser.feed({buffer.data(), static_cast<size_t>(n)});
+    if (tail && tail->garbage_first) {
+      // The damage before the first record is shown as a reading from the start shows it: it is
+      // told once the stamps of that record have been read.
+      FirstDamage first;
+      Parser probe(first);
+      const uint64_t to = std::min(size, tail->parsed_from + kRecordHeaderSize);
+      if (!feed(log, 0, to, block, probe, [&first] { return first.done; })) {
+        *error = log.failure();
+        return false;
+      }
+      if (first.found) view.damage(*first.found);
+    }
+    if (tail) {
+      from = tail->parsed_from;
+      view.show_from(tail->shown_from);
+    }
   }
+  Parser parser(view, from);
+  const bool read = feed(log, from, size, block, parser, [] { return false; });
+  if (read)
+    parser.finish();
+  else
+    *error = log.failure();
+  view.finish();  // what was read so far
+  return read;
+}
+
+bool print_log(const std::string& path, const ViewOptions& options, std::ostream& out,
+               std::string* error) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  struct stat st {};
+  if (fd < 0 || ::fstat(fd, &st) != 0) {
+    *error = std::strerror(errno);
+    if (fd >= 0) ::close(fd);
+    return false;
+  }
+  // The log as it is now: what a running tool appends meanwhile is left for the next reading.
+  Descriptor log(fd);
+  const bool printed = print_log(log, static_cast<uint64_t>(st.st_size), options, out, error);
   ::close(fd);
-  parser.finish();
-  view.finish();
-  return true;
+  return printed;
 }
 
 }  // namespace log_reader

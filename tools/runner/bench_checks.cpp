@@ -1,6 +1,5 @@
 #include "tools/runner/bench_checks.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -18,42 +17,8 @@ namespace runner {
 namespace {
 
 #ifdef _WIN32
-// Windows does not tell which process holds a port; nothing is opened with a descriptor that a
-// program started later could inherit.
-std::string holders_of(const std::string&) {
-  return {};
-}
+// Nothing is opened with a descriptor that a program started later could inherit.
 constexpr int O_CLOEXEC = 0;
-#else
-// The processes that hold `device` open, as /proc tells (only the processes this user may see).
-std::string holders_of(const std::string& device) {
-  struct stat target {};
-  if (::stat(device.c_str(), &target) != 0) return {};
-  std::string found;
-  std::error_code ec;
-  for (const auto& proc : std::filesystem::directory_iterator("/proc", ec)) {
-    const std::string pid = proc.path().filename();
-    if (pid.find_first_not_of("0123456789") != std::string::npos) continue;
-    std::error_code fd_ec;
-    for (const auto& fd : std::filesystem::directory_iterator(proc.path() / "fd", fd_ec)) {
-      struct stat st {};
-      if (::stat(fd.path().c_str(), &st) != 0 || st.st_rdev != target.st_rdev ||
-          !S_ISCHR(st.st_mode))
-        continue;
-      std::string name;
-      if (FILE* comm = std::fopen((proc.path() / "comm").c_str(), "r")) {
-        char buf[64] = {};
-        if (std::fgets(buf, sizeof buf, comm)) name = buf;
-        std::fclose(comm);
-        if (!name.empty() && name.back() == '\n') name.pop_back();
-      }
-      if (!found.empty()) found += ", ";
-      found += "process " + pid + (name.empty() ? "" : " (" + name + ")");
-      break;
-    }
-  }
-  return found;
-}
 #endif
 
 }  // namespace
@@ -109,14 +74,13 @@ bool check_update_file(const std::string& path, std::string* why) {
   return false;
 }
 
-std::string port_open_failure(unsigned n) {
-  std::string why;
-  if (platform::open_com_port(n, &why)) return {};
+std::string port_open_failure(unsigned n, const std::string& why) {
+  if (why.empty()) return {};
   const std::string com = "COM" + std::to_string(n);
 #ifdef _WIN32
   // The system numbers the ports; its reason says whether the port is missing or in use.
   if (why.rfind(com + " ", 0) == 0) return why;
-  return com + ": " + (why.empty() ? "cannot be opened" : why);
+  return com + ": " + why;
 #endif
   std::optional<std::string> device = platform::resolve_com_port(n);
   if (!device) {
@@ -132,12 +96,8 @@ std::string port_open_failure(unsigned n) {
       why.find(std::strerror(ENXIO)) != std::string::npos ||
       why.find(std::strerror(ENODEV)) != std::string::npos)
     return com + ": device gone (" + why + ")";
-  if (why.find("in use") != std::string::npos ||
-      why.find(std::strerror(EBUSY)) != std::string::npos) {
-    std::string holders = holders_of(*device);
-    return com + ": " + why + (holders.empty() ? "" : " (held by " + holders + ")");
-  }
-  return com + ": " + (why.empty() ? "cannot be opened" : why);
+  // A port in use is named with the programs that hold it by the opening itself.
+  return com + ": " + why;
 }
 
 }  // namespace runner

@@ -13,8 +13,9 @@ bool check_settings_file(const std::string& path, std::string* why);
 // The update file can be loaded whole as a run loads it, and its name can be stored on a module.
 bool check_update_file(const std::string& path, std::string* why);
 
-// Why COM<n> cannot be opened, in words, with what to do about it where there is a remedy; empty
-// when it opens now.
-std::string port_open_failure(unsigned n);
+// Why COM<n> could not be opened, in words, with what to do about it where there is a remedy: the
+// reason the opening gave (`why`), explained with what the bench tells (which process holds the
+// port, a link that leads nowhere, a missing number). Empty when `why` is.
+std::string port_open_failure(unsigned n, const std::string& why);
 
 }  // namespace runner

@@ -23,6 +23,7 @@
 #include <memory>
 #include <mutex>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -42,6 +43,7 @@
 #include "tools/runner/bench_checks.h"
 #include "tools/runner/call_queue.h"
 #include "tools/runner/options.h"
+#include "tools/runner/summary.h"
 #include "tools/runner/terminal_view.h"
 #include "tools/runner/time_stamp.h"
 #include "tools/runner/watch.h"
@@ -226,21 +228,22 @@ int main(int argc, char** argv) {
       view.draw();
     });
     host.shut_down();
-    const engine::DayTotals::Counts today = engine::day_totals().counts();
-    std::printf("Today (%s): %d passed, %d failed\n", today.date.c_str(), today.passed,
-                today.failed);
+    if (std::string line = runner::unwritten_line(engine::unwritten_records()); !line.empty())
+      std::printf("%s\n", line.c_str());
+    std::printf("%s\n", runner::today_line(engine::day_totals().counts()).c_str());
     return code;
   }
 
-  std::vector<bool> started(engine::kModuleCount, false);
-  std::vector<std::string> open_failure(engine::kModuleCount);
+  std::vector<engine::StartOutcome> outcome(engine::kModuleCount, engine::StartOutcome::running);
   for (int k : modules) {
     view.started(k);
-    started[k] = engine::start_module(slots[k]) == engine::StartOutcome::started;
-    if (!started[k]) {
-      open_failure[k] = runner::port_open_failure(static_cast<unsigned>(slots[k].atPort));
-      if (!open_failure[k].empty())
-        view.note("Module" + std::to_string(k + 1) + ": " + open_failure[k]);
+    outcome[k] = engine::start_module(slots[k]);
+    if (outcome[k] != engine::StartOutcome::started) {
+      // What stands in the way of the port, with the remedy where there is one.
+      if (std::string why = runner::port_open_failure(static_cast<unsigned>(slots[k].atPort),
+                                                      slots[k].hAT.open_failure());
+          outcome[k] == engine::StartOutcome::port_failed && !why.empty())
+        view.note("Module" + std::to_string(k + 1) + ": " + why);
       view.send_message(engine::WM_SLOT_FINISHED + static_cast<uint32_t>(k), 0, 100);
     }
   }
@@ -259,37 +262,25 @@ int main(int argc, char** argv) {
   view.draw();
   host.shut_down();
 
+  // Every worker and every record of a failed START has ended: their outcomes are whole.
   bool all_passed = true;
   nlohmann::json report = {{"modules", nlohmann::json::array()}};
   int passed_count = 0;
   for (int k : modules) {
     const engine::ModuleSlot& slot = slots[k];
-    bool passed = started[k] && view.result_ok(k) == 1 && slot.exitCode == engine::DL_OK;
+    const bool started = outcome[k] == engine::StartOutcome::started;
+    const bool passed = started && view.result_ok(k) == 1 && slot.exitCode == engine::DL_OK;
     all_passed = all_passed && passed;
     passed_count += passed ? 1 : 0;
-    std::string cause;
-    if (!passed) {
-      cause = !started[k] ? (open_failure[k].empty() ? "OpenATPort Failed!"
-                                                     : "OpenATPort Failed! " + open_failure[k])
-                          : view.cause(k);
-      if (cause.empty()) cause = "download error!";
-      // The serial layer noted that the port's device hung up or vanished during the run.
-      if (started[k] && !slot.hAT.last_failure().empty())
-        cause += " (" + slot.hAT.last_failure() + ": COM" + std::to_string(slot.atPort) + ")";
-      if (started[k] && view.transfer_begun(k))
-        cause +=
-            "; the module may hold a partial " + engine::module_file_name(update_file, nullptr);
-    }
-    const int code = started[k] ? slot.exitCode.load() : -1;
-    if (!options.json) {
-      if (passed)
-        std::printf("Module%d COM%d PASS\n", k + 1, slot.atPort);
-      else if (!started[k])
-        std::printf("Module%d COM%d FAIL: %s\n", k + 1, slot.atPort, cause.c_str());
-      else
-        std::printf("Module%d COM%d FAIL (errcode %d): %s\n", k + 1, slot.atPort, code,
-                    cause.c_str());
-    }
+    // The cause is the record's; a START that neither ran nor was recorded tells its own.
+    const engine::RunOutcome run = slot.notes.outcome();
+    std::string cause = run.cause;
+    if (outcome[k] == engine::StartOutcome::thread_failed)
+      cause = "create download thread(" + std::to_string(k + 1) + ") failed!";
+    if (!passed && cause.empty()) cause = "download error!";
+    const std::optional<int> code = started ? std::optional<int>(slot.exitCode.load()) : run.result;
+    if (!options.json)
+      std::printf("%s\n", runner::result_line(k + 1, slot.atPort, passed, code, cause).c_str());
     auto device = platform::resolve_com_port(static_cast<unsigned>(slot.atPort));
     auto start = view.start_time(k), end = view.end_time(k);
     report["modules"].push_back({
@@ -299,18 +290,21 @@ int main(int argc, char** argv) {
         {"file", update_file},
         {"size", update_size},
         {"result", passed ? "PASS" : "FAIL"},
-        {"errcode", started[k] ? nlohmann::json(code) : nlohmann::json(nullptr)},
-        {"cause", passed ? nlohmann::json(nullptr) : nlohmann::json(cause)},
+        {"errcode", code ? nlohmann::json(*code) : nlohmann::json(nullptr)},
+        {"cause", cause.empty() ? nlohmann::json(nullptr) : nlohmann::json(cause)},
+        {"recorded", run.recorded},
         {"start", iso(start)},
         {"end", iso(end)},
         {"duration_s", std::chrono::duration<double>(end - start).count()},
     });
   }
-  // The workers have added their runs: the day's totals include this run's modules.
+  // The workers have added their recorded runs: the day's totals include this run's modules.
   const engine::DayTotals::Counts today = engine::day_totals().counts();
-  if (!options.json)
-    std::printf("Today (%s): %d passed, %d failed\n", today.date.c_str(), today.passed,
-                today.failed);
+  if (!options.json) {
+    if (std::string line = runner::unwritten_line(engine::unwritten_records()); !line.empty())
+      std::printf("%s\n", line.c_str());
+    std::printf("%s\n", runner::today_line(today).c_str());
+  }
   const int exit_code = interrupted  ? runner::kExitInterrupted
                         : all_passed ? runner::kExitPassed
                                      : runner::kExitFailed;
@@ -320,7 +314,10 @@ int main(int argc, char** argv) {
                         {"failed", static_cast<int>(modules.size()) - passed_count},
                         {"interrupted", interrupted.load()},
                         {"exit_code", exit_code}};
-    report["today"] = {{"date", today.date}, {"passed", today.passed}, {"failed", today.failed}};
+    report["today"] = {{"date", today.date},
+                       {"passed", today.passed},
+                       {"failed", today.failed},
+                       {"other", today.other}};
     std::printf("%s\n", report.dump(2).c_str());
   }
   return exit_code;

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include "engine/run_record.h"
 #include "tools/runner/time_stamp.h"
 
 namespace runner {
@@ -129,7 +128,6 @@ void TerminalView::send_message(uint32_t msg, uintptr_t wParam, intptr_t lParam)
         r->done = 0;
         r->reported_tenth = 0;
       }
-      if (r->cause.empty() && engine::status_tells_failure(r->status)) r->cause = r->status;
       if (!r->status.empty()) event(*r, r->status);
     }
   } else if (in(WM_SLOT_PROGRESS)) {

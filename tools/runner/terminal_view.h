@@ -43,10 +43,6 @@ class TerminalView final : public engine::MainWindow {
   // Whether the module's run has sent its end.
   bool finished(int index) const { return find(index) && find(index)->finished; }
   int result_ok(int index) const { return find(index) ? find(index)->ok : -1; }
-  // The first status text that told of a failure; empty when there was none.
-  std::string cause(int index) const { return find(index) ? find(index)->cause : std::string(); }
-  // Whether the module had begun to receive the file's data.
-  bool transfer_begun(int index) const { return find(index) && find(index)->transfer_begun; }
   std::chrono::system_clock::time_point start_time(int index) const;
   std::chrono::system_clock::time_point end_time(int index) const;
 
@@ -57,7 +53,6 @@ class TerminalView final : public engine::MainWindow {
     int64_t done = 0, total = 0;
     int reported_tenth = 0;  // the last tenth printed as an event line
     std::string status;
-    std::string cause;
     int ok = -1;  // -1 until the result arrives
     bool finished = false;
     bool transfer_begun = false;

@@ -13,16 +13,9 @@
 #include "platform/clock.h"
 #include "tools/runner/bench_checks.h"
 #include "tools/runner/options.h"
+#include "tools/runner/summary.h"
 
 namespace runner {
-
-namespace {
-
-std::string module_name(int k) {
-  return "Module" + std::to_string(k + 1) + " COM" + std::to_string(engine::slots()[k].atPort);
-}
-
-}  // namespace
 
 int watch_modules(const std::vector<int>& modules, TerminalView& view, CallQueue& loop,
                   std::atomic<bool>& interrupted, const std::function<void()>& tick) {
@@ -49,8 +42,11 @@ int watch_modules(const std::vector<int>& modules, TerminalView& view, CallQueue
       running[k] = true;
       return;
     }
-    const std::string why = port_open_failure(static_cast<unsigned>(slots[k].atPort));
-    view.note(module_name(k) + " FAIL: OpenATPort Failed!" + (why.empty() ? "" : " " + why));
+    const std::string why = slots[k].hAT.open_failure();
+    if (std::string remedy = port_open_failure(static_cast<unsigned>(slots[k].atPort), why);
+        !remedy.empty())
+      view.note("Module" + std::to_string(k + 1) + ": " + remedy);
+    view.note(result_line(k + 1, slots[k].atPort, false, {}, engine::failed_start_cause(why)));
     any_failed = true;
   };
 
@@ -78,11 +74,9 @@ int watch_modules(const std::vector<int>& modules, TerminalView& view, CallQueue
       const bool passed = view.result_ok(k) == 1 && slots[k].exitCode == engine::DL_OK;
       plug_in.on_run_finished(k, passed, serials[k]);
       any_failed = any_failed || !passed;
-      std::string cause = view.cause(k);
-      view.note(module_name(k) +
-                (passed ? " PASS"
-                        : " FAIL (errcode " + std::to_string(slots[k].exitCode.load()) +
-                              "): " + (cause.empty() ? "download error!" : cause)));
+      // The record's cause: the worker left it before it sent the result.
+      view.note(result_line(k + 1, slots[k].atPort, passed, slots[k].exitCode.load(),
+                            slots[k].notes.outcome().cause));
     }
     if (interrupted.exchange(false)) {
       if (!draining) {

@@ -1,0 +1,27 @@
+#include "tools/runner/summary.h"
+
+namespace runner {
+
+std::string result_line(int module, int com, bool passed, std::optional<int> code,
+                        const std::string& cause) {
+  std::string line = "Module" + std::to_string(module) + " COM" + std::to_string(com);
+  if (passed) return line + " PASS" + (cause.empty() ? "" : " (" + cause + ")");
+  line += " FAIL";
+  if (code) line += " (errcode " + std::to_string(*code) + ")";
+  return line + ": " + cause;
+}
+
+std::string unwritten_line(const engine::UnwrittenRecords& unwritten) {
+  if (unwritten.count == 0) return {};
+  return std::to_string(unwritten.count) + (unwritten.count == 1 ? " record" : " records") +
+         " not written to " + engine::kRunsFileName + ": " + unwritten.reasons;
+}
+
+std::string today_line(const engine::DayTotals::Counts& today) {
+  std::string line = "Today (" + today.date + "): " + std::to_string(today.passed) + " passed, " +
+                     std::to_string(today.failed) + " failed";
+  if (today.other > 0) line += ", " + std::to_string(today.other) + " other";
+  return line;
+}
+
+}  // namespace runner

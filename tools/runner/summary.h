@@ -1,0 +1,25 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "engine/day_totals.h"
+#include "engine/run_record.h"
+
+namespace runner {
+
+// The lines of the runner's summary, the same after a run and after a watch.
+
+// "Module1 COM5 PASS", with the cause in parentheses when there is one (a pass on the retry);
+// "Module1 COM5 FAIL (errcode 11): <cause>", or "Module1 COM5 FAIL: <cause>" without a result
+// code (a port that did not open).
+std::string result_line(int module, int com, bool passed, std::optional<int> code,
+                        const std::string& cause);
+
+// "2 records not written to runs.csv: <reasons>"; empty when every record was written.
+std::string unwritten_line(const engine::UnwrittenRecords& unwritten);
+
+// "Today (2026-12-09): 5 passed, 1 failed", and ", 2 other" when there are such runs.
+std::string today_line(const engine::DayTotals::Counts& today);
+
+}  // namespace runner

@@ -130,6 +130,7 @@ class COR_VEXDlg : public QDialog, public engine::MainWindow {
   void init_station();
   void show_day_totals();
   void show_waiting_modules();
+  void show_plug_in_wait(int k, const std::string& why);
   void plug_in_arrival(int32_t com);
   void plug_in_removal(int32_t com);
   void plug_in_run_started(int k);
@@ -159,7 +160,6 @@ class COR_VEXDlg : public QDialog, public engine::MainWindow {
   QTimer midnight_timer_;
   engine::PlugInStart plug_in_;
   bool plug_in_on_ = false;
-  std::array<std::string, 6> run_serials_{};  // USB serial number of each module's run
   QTimer all_start_timer_;
   int all_start_next_ = -1;  // the next module ALL START looks at; -1 when no sequence runs
   bool panels_enabled_ = true;

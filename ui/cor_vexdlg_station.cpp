@@ -22,10 +22,12 @@ namespace ui {
 
 namespace {
 
-bool offered(int32_t com) {
-  const auto& ports = devices::AtPortCandidates;
-  return com > 0 &&
-         std::find(ports.begin(), ports.end(), static_cast<uint32_t>(com)) != ports.end();
+bool port_absent(const engine::ModuleSlot& slot) {
+  return slot.atPort > 0 && !devices::in_census(slot.atPort);
+}
+
+std::string waiting_text(const engine::ModuleSlot& slot) {
+  return "Waiting for a module on COM" + std::to_string(slot.atPort) + "...";
 }
 
 }  // namespace
@@ -59,6 +61,7 @@ void COR_VEXDlg::init_station() {
     engine::debug_trace("day totals not counted: %s\r\n", why.c_str());
   show_day_totals();
   plug_in_on_ = config::load_start_on_plug_in();
+  plug_in_.set_rearm_ms(config::load_rearm_seconds() * 1000);
   {
     const QSignalBlocker block(plug_in_check_);
     plug_in_check_->setChecked(plug_in_on_);
@@ -77,52 +80,65 @@ void COR_VEXDlg::show_day_totals() {
       static_cast<int>(std::clamp<qint64>(now.msecsTo(midnight), 1000, 86400000)));
 }
 
-// An idle module whose configured port is absent waits for its module while the option is on.
+// While the option is on, a module whose configured port is absent and that has no run under way
+// waits for its module and shows no result: a module swapped in quickly could be taken for the one
+// that passed.
 void COR_VEXDlg::show_waiting_modules() {
   if (!plug_in_on_) return;
   const auto& slots = engine::slots();
   for (int k = 0; k < engine::kModuleCount; ++k) {
-    const engine::ModuleSlot& slot = slots[k];
-    if (slot.atPort > 0 && slot.busy.load() == 0 && !engine::worker_in_progress(slot) &&
-        !offered(slot.atPort)) {
-      OnSlotStatus(
-          k,
-          QStringLiteral("Waiting for a module on COM%1...").arg(slot.atPort).toUtf8().constData());
-    }
+    if (!plug_in_.running(k) && port_absent(slots[k])) show_plug_in_wait(k, waiting_text(slots[k]));
   }
+}
+
+void COR_VEXDlg::show_plug_in_wait(int k, const std::string& why) {
+  result_pictures_[k]->setVisible(false);
+  OnSlotProgress(k, 0, 100);
+  OnSlotStatus(k, why.c_str());
 }
 
 void COR_VEXDlg::plug_in_arrival(int32_t com) {
   if (!plug_in_on_ || com <= 0) return;
   const auto& slots = engine::slots();
-  std::array<int32_t, engine::kModuleCount> at_ports{};
-  std::array<bool, engine::kModuleCount> idle{};
+  engine::PlugInStart::Modules modules;
   for (int k = 0; k < engine::kModuleCount; ++k) {
-    at_ports[k] = slots[k].atPort;
-    idle[k] = slots[k].busy.load() == 0 && !engine::worker_in_progress(slots[k]) &&
-              start_buttons_[k]->text() == kStart && start_buttons_[k]->isEnabled();
+    engine::PlugInStart::Module& m = modules[static_cast<size_t>(k)];
+    m.at_port = slots[k].atPort;
+    m.idle = slots[k].busy.load() == 0 && !engine::worker_in_progress(slots[k]) &&
+             start_buttons_[k]->text() == kStart && start_buttons_[k]->isEnabled();
+    if (devices::in_census(m.at_port)) m.serial = engine::port_facts(m.at_port).serial;
   }
-  const std::string serial = engine::port_facts(com).serial;
-  if (const std::optional<int> k =
-          plug_in_.on_arrival(com, serial, platform::clock().now_ms(), at_ports, idle)) {
-    start_or_pause(*k);  // as START: the list shows the module's port after the refill
+  const engine::PlugInStart::Verdict verdict =
+      plug_in_.on_arrival(com, engine::port_facts(com).serial, platform::clock().now_ms(), modules);
+  if (verdict.start) {
+    start_or_pause(*verdict.start);  // as START: the list shows the module's port after the refill
+  } else if (verdict.waiting) {
+    show_plug_in_wait(*verdict.waiting, verdict.why);
   }
 }
 
 void COR_VEXDlg::plug_in_removal(int32_t com) {
   plug_in_.on_removal(com, platform::clock().now_ms());
-  show_waiting_modules();
+  if (!plug_in_on_) return;
+  const auto& slots = engine::slots();
+  for (int k = 0; k < engine::kModuleCount; ++k) {
+    if (slots[k].atPort == com && !plug_in_.running(k) && port_absent(slots[k]))
+      show_plug_in_wait(k, waiting_text(slots[k]));
+  }
 }
 
 void COR_VEXDlg::plug_in_run_started(int k) {
   const int32_t com = engine::slots()[k].atPort;
-  plug_in_.on_run_started(k, com);
-  run_serials_[k] = engine::port_facts(com).serial;
+  plug_in_.on_run_started(k, com, engine::port_facts(com).serial);
 }
 
+// A run whose module went away before its result came (it restarts after its update) leaves no
+// result standing either.
 void COR_VEXDlg::plug_in_run_finished(int k, bool passed) {
-  plug_in_.on_run_finished(k, passed, run_serials_[k]);
+  const bool had_run = plug_in_.on_run_finished(k, passed, platform::clock().local_time());
   show_day_totals();
+  const engine::ModuleSlot& slot = engine::slots()[k];
+  if (plug_in_on_ && had_run && port_absent(slot)) show_plug_in_wait(k, waiting_text(slot));
 }
 
 }  // namespace ui

@@ -176,6 +176,19 @@ bool load_start_on_plug_in() {
   return platform::atol_number(value_of(settings, "Station", "StartOnPlugIn", "0")) != 0;
 }
 
+int64_t load_rearm_seconds() {
+  const ProfileText settings =
+      current_settings(platform::working_directory(), "load_rearm_seconds()");
+  const std::string text = value_of(settings, "Station", "ReArmSeconds", "");
+  if (text.empty()) return kDefaultReArmSeconds;
+  const int64_t seconds = platform::atol_number(text);
+  if (seconds >= 1 && seconds <= kMaxReArmSeconds) return seconds;
+  const int64_t used = seconds < 1 ? kDefaultReArmSeconds : kMaxReArmSeconds;
+  engine::debug_trace("load_rearm_seconds() ReArmSeconds %s is out of range; %lld s used.",
+                      text.c_str(), static_cast<long long>(used));
+  return used;
+}
+
 bool save_start_on_plug_in(bool on) {
   return write_setting(platform::working_directory(), "Station", "StartOnPlugIn", on ? "1" : "0");
 }

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+#include "engine/plug_in_start.h"
+
 namespace config {
 
 // The settings file, in the working directory.
@@ -68,5 +70,13 @@ bool save_select_type_option(int value);
 // directory's settings file, like the update file's path.
 bool load_start_on_plug_in();
 bool save_start_on_plug_in(bool on);
+
+// How long a port must be away after a run before the arrival of a module without a serial number
+// of its own starts it again: key `ReArmSeconds` of the section `Station`, in seconds. 60 unless
+// the value reads as a number from 1 on (0 would start a module again each time it restarts after
+// its update); at most a day.
+constexpr int64_t kDefaultReArmSeconds = engine::PlugInStart::kDefaultRearmMs / 1000;
+constexpr int64_t kMaxReArmSeconds = 86400;
+int64_t load_rearm_seconds();
 
 }  // namespace config

@@ -13,6 +13,11 @@ namespace devices {
 std::vector<uint32_t> AtPortCandidates;
 std::vector<uint32_t> DiagPortCandidates;
 
+bool in_census(int32_t com) {
+  return com > 0 && std::find(AtPortCandidates.begin(), AtPortCandidates.end(),
+                              static_cast<uint32_t>(com)) != AtPortCandidates.end();
+}
+
 std::optional<int64_t> com_number_in_name(std::string_view name) {
   size_t com = name.find("(COM");
   if (com == std::string_view::npos) return std::nullopt;

@@ -20,6 +20,9 @@ extern std::vector<uint32_t> DiagPortCandidates;
 // contents and the result is 0.
 int GetDevicePorts();
 
+// Whether the last census found port `com`.
+bool in_census(int32_t com);
+
 // The census over a device set already read: the friendly name of each device in the order met,
 // or nothing for a device whose name could not be read.
 int take_census(const std::vector<std::optional<std::string>>& friendly_names);

@@ -144,6 +144,8 @@ class MainDialog final : public engine::MainWindow {
   void init_station();
   void show_day_totals();
   void show_waiting_modules();
+  // Module k waits for its module (start on plug-in): no result stands, the status line says why.
+  void show_plug_in_wait(int k, const std::string& why);
   void plug_in_arrival(int32_t com);
   void plug_in_removal(int32_t com);
   void plug_in_run_started(int k);
@@ -157,7 +159,6 @@ class MainDialog final : public engine::MainWindow {
   std::unique_ptr<engine::RunHost> host_;
   engine::PlugInStart plug_in_;
   bool plug_in_on_ = false;
-  std::array<std::string, engine::kModuleCount> run_serials_{};  // USB serial of each run's port
   int all_start_next_ = -1;  // the next module ALL START looks at; -1 when no sequence runs
   bool panels_enabled_ = true;
   bool settings_unlocked_ = false;  // after a login, until Save: no run may start

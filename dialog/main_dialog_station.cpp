@@ -18,10 +18,12 @@ namespace dialog {
 
 namespace {
 
-bool offered(int32_t com) {
-  const auto& ports = devices::AtPortCandidates;
-  return com > 0 &&
-         std::find(ports.begin(), ports.end(), static_cast<uint32_t>(com)) != ports.end();
+bool port_absent(const engine::ModuleSlot& slot) {
+  return slot.atPort > 0 && !devices::in_census(slot.atPort);
+}
+
+std::string waiting_text(const engine::ModuleSlot& slot) {
+  return "Waiting for a module on COM" + std::to_string(slot.atPort) + "...";
 }
 
 // Milliseconds from the local time `now` to one second past the next local midnight.
@@ -32,7 +34,7 @@ int ms_to_midnight(const std::tm& now) {
 
 }  // namespace
 
-// Before any run: the record's port facts, today's totals from the runs file, the stored option.
+// Before any run: the record's port facts, today's totals from the runs file, the stored options.
 void MainDialog::init_station() {
   engine::set_port_facts_provider(devices::port_facts);
   std::string why;
@@ -40,14 +42,19 @@ void MainDialog::init_station() {
     engine::debug_trace("day totals not counted: %s\r\n", why.c_str());
   show_day_totals();
   plug_in_on_ = config::load_start_on_plug_in();
+  plug_in_.set_rearm_ms(config::load_rearm_seconds() * 1000);
   face_.set_checked(kPlugInStartId, plug_in_on_);
   show_waiting_modules();
 }
 
+// Passes and module failures, and the other runs (stopped, an update file that could not be read, a
+// port that did not open) apart, when there are any.
 void MainDialog::show_day_totals() {
   const engine::DayTotals::Counts counts = engine::day_totals().counts();
-  face_.set_text(kDayTotalsId, "Today: " + std::to_string(counts.passed) + " PASS, " +
-                                   std::to_string(counts.failed) + " FAIL");
+  std::string text = "Today: " + std::to_string(counts.passed) + " PASS, " +
+                     std::to_string(counts.failed) + " FAIL";
+  if (counts.other > 0) text += ", " + std::to_string(counts.other) + " other";
+  face_.set_text(kDayTotalsId, text);
   // The counts start again at local midnight even when no run ends then.
   face_.start_timer(Timer::midnight, ms_to_midnight(platform::clock().local_time()));
 }
@@ -58,51 +65,65 @@ void MainDialog::OnPlugInOptionToggled(bool on) {
   show_waiting_modules();
 }
 
-// An idle module whose configured port is absent waits for its module while the option is on.
+// While the option is on, a module whose configured port is absent and that has no run under way
+// waits for its module and shows no result: a module swapped in quickly could be taken for the one
+// that passed.
 void MainDialog::show_waiting_modules() {
   if (!plug_in_on_) return;
   const auto& slots = engine::slots();
   for (int k = 0; k < engine::kModuleCount; ++k) {
-    const engine::ModuleSlot& slot = slots[k];
-    if (slot.atPort > 0 && slot.busy.load() == 0 && !engine::worker_in_progress(slot) &&
-        !offered(slot.atPort)) {
-      OnSlotStatus(k,
-                   ("Waiting for a module on COM" + std::to_string(slot.atPort) + "...").c_str());
-    }
+    if (!plug_in_.running(k) && port_absent(slots[k])) show_plug_in_wait(k, waiting_text(slots[k]));
   }
+}
+
+void MainDialog::show_plug_in_wait(int k, const std::string& why) {
+  face_.show_control(kPanelIds[static_cast<size_t>(k)].result_picture, false);
+  OnSlotProgress(k, 0, 100);
+  OnSlotStatus(k, why.c_str());
 }
 
 void MainDialog::plug_in_arrival(int32_t com) {
   if (!plug_in_on_ || com <= 0) return;
   const auto& slots = engine::slots();
-  std::array<int32_t, engine::kModuleCount> at_ports{};
-  std::array<bool, engine::kModuleCount> idle{};
+  engine::PlugInStart::Modules modules;
   for (int k = 0; k < engine::kModuleCount; ++k) {
-    at_ports[k] = slots[k].atPort;
-    idle[k] = slots[k].busy.load() == 0 && !engine::worker_in_progress(slots[k]) &&
-              button_caption(k) == kStart && !settings_unlocked_ && panels_enabled_;
+    engine::PlugInStart::Module& m = modules[static_cast<size_t>(k)];
+    m.at_port = slots[k].atPort;
+    m.idle = !engine::start_blocked(slots[k]) && slots[k].busy.load() == 0 &&
+             button_caption(k) == kStart && !settings_unlocked_ && panels_enabled_;
+    if (devices::in_census(m.at_port)) m.serial = engine::port_facts(m.at_port).serial;
   }
-  const std::string serial = engine::port_facts(com).serial;
-  if (const std::optional<int> k =
-          plug_in_.on_arrival(com, serial, platform::clock().now_ms(), at_ports, idle)) {
-    start_or_pause(*k);  // as START: the list shows the module's port after the refill
+  const engine::PlugInStart::Verdict verdict =
+      plug_in_.on_arrival(com, engine::port_facts(com).serial, platform::clock().now_ms(), modules);
+  if (verdict.start) {
+    start_or_pause(*verdict.start);  // as START: the list shows the module's port after the refill
+  } else if (verdict.waiting) {
+    show_plug_in_wait(*verdict.waiting, verdict.why);
   }
 }
 
 void MainDialog::plug_in_removal(int32_t com) {
   plug_in_.on_removal(com, platform::clock().now_ms());
-  show_waiting_modules();
+  if (!plug_in_on_) return;
+  const auto& slots = engine::slots();
+  for (int k = 0; k < engine::kModuleCount; ++k) {
+    if (slots[k].atPort == com && !plug_in_.running(k) && port_absent(slots[k]))
+      show_plug_in_wait(k, waiting_text(slots[k]));
+  }
 }
 
 void MainDialog::plug_in_run_started(int k) {
   const int32_t com = engine::slots()[k].atPort;
-  plug_in_.on_run_started(k, com);
-  run_serials_[static_cast<size_t>(k)] = engine::port_facts(com).serial;
+  plug_in_.on_run_started(k, com, engine::port_facts(com).serial);
 }
 
+// A run whose module went away before its result came (it restarts after its update) leaves no
+// result standing either.
 void MainDialog::plug_in_run_finished(int k, bool passed) {
-  plug_in_.on_run_finished(k, passed, run_serials_[static_cast<size_t>(k)]);
+  const bool had_run = plug_in_.on_run_finished(k, passed, platform::clock().local_time());
   show_day_totals();
+  const engine::ModuleSlot& slot = engine::slots()[k];
+  if (plug_in_on_ && had_run && port_absent(slot)) show_plug_in_wait(k, waiting_text(slot));
 }
 
 }  // namespace dialog

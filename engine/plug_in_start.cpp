@@ -1,73 +1,87 @@
 #include "engine/plug_in_start.h"
 
+#include <utility>
+
 namespace engine {
 
 namespace {
 
-bool absent_long_enough(const std::optional<int64_t>& gone_since, int64_t now_ms) {
-  return gone_since && now_ms - *gone_since >= PlugInStart::kRearmAbsenceMs;
+std::string hours_minutes(const std::tm& t) {
+  char text[16];
+  if (std::strftime(text, sizeof text, "%H:%M", &t) == 0) return "?";
+  return text;
+}
+
+std::string com_name(int32_t com) {
+  return "COM" + std::to_string(com);
 }
 
 }  // namespace
 
-std::optional<int> PlugInStart::on_arrival(int32_t com, const std::string& serial, int64_t now_ms,
-                                           const std::array<int32_t, kModuleCount>& at_ports,
-                                           const std::array<bool, kModuleCount>& idle) {
-  if (com <= 0) return std::nullopt;
-  // The port of a finished run that was away long enough re-arms its module; back sooner, the
-  // absence starts again at its next removal.
-  for (Module& m : modules_) {
-    if (m.port == com) {
-      if (absent_long_enough(m.gone_since, now_ms)) {
-        m.armed = true;
-        m.port.reset();
-      }
-      m.gone_since.reset();
-    }
-  }
+PlugInStart::Verdict PlugInStart::on_arrival(int32_t com, const std::string& serial, int64_t now_ms,
+                                             const Modules& modules) {
+  if (com <= 0) return {};
+  // The same serial number on another module's port at the same time: it is the model's, not the
+  // module's, and can no longer tell one module from another.
   if (!serial.empty()) {
-    auto passed = passed_.find(serial);
-    if (passed != passed_.end()) {
-      if (!absent_long_enough(passed->second.gone_since, now_ms)) {
-        passed->second.com = com;
-        passed->second.gone_since.reset();
-        return std::nullopt;
-      }
-      passed_.erase(passed);
-    }
+    for (const Module& m : modules)
+      if (m.at_port > 0 && m.at_port != com && m.serial == serial) shared_serials_.insert(serial);
   }
+  std::string why;
+  if (auto port = ports_.find(com); port != ports_.end() && !port->second.armed)
+    why = rule_out(port->second, com, serial, now_ms);
   for (int k = 0; k < kModuleCount; ++k) {
-    const auto i = static_cast<size_t>(k);
-    if (at_ports[i] == com && idle[i] && modules_[i].armed) {
-      on_run_started(k, com);
-      return k;
-    }
+    const Module& m = modules[static_cast<size_t>(k)];
+    if (m.at_port != com) continue;
+    if (!m.idle) return {};
+    if (!why.empty()) return {std::nullopt, k, why};
+    return {k, std::nullopt, {}};
   }
-  return std::nullopt;
+  return {};
+}
+
+std::string PlugInStart::rule_out(Port& port, int32_t com, const std::string& serial,
+                                  int64_t now_ms) {
+  // Back sooner than the re-arm time, the absence counts again from its next removal.
+  const std::optional<int64_t> gone_since = std::exchange(port.gone_since, std::nullopt);
+  if (!serial.empty() && !port.serial.empty() && serial != port.serial) {
+    port.armed = true;  // a module that did not have the last run here
+    return {};
+  }
+  if (!serial.empty() && serial == port.serial && port.passed && !shared_serials_.count(serial))
+    return "Waiting for another module on " + com_name(com) + ": this one passed at " +
+           hours_minutes(port.ended);
+  const int64_t away_ms = gone_since ? now_ms - *gone_since : 0;
+  if (gone_since && away_ms >= rearm_ms_) {
+    port.armed = true;
+    return {};
+  }
+  return "Waiting: " + com_name(com) + " must be away for " + std::to_string(rearm_ms_ / 1000) +
+         " s after a run (back after " + std::to_string(away_ms / 1000) + " s)";
 }
 
 void PlugInStart::on_removal(int32_t com, int64_t now_ms) {
-  for (Module& m : modules_) {
-    if (m.port == com && !m.gone_since) m.gone_since = now_ms;
-  }
-  for (auto& [serial, passed] : passed_) {
-    if (passed.com == com && !passed.gone_since) passed.gone_since = now_ms;
-  }
+  auto port = ports_.find(com);
+  if (port != ports_.end() && !port->second.gone_since) port->second.gone_since = now_ms;
 }
 
-void PlugInStart::on_run_started(int k, int32_t com) {
-  if (!valid(k)) return;
-  Module& m = modules_[static_cast<size_t>(k)];
-  m.armed = false;
-  m.port = com;
-  m.gone_since.reset();
+void PlugInStart::on_run_started(int k, int32_t com, const std::string& serial) {
+  if (!valid(k) || com <= 0) return;
+  Port& port = ports_[com];
+  port = Port{};
+  port.armed = false;
+  port.serial = serial;
+  run_ports_[static_cast<size_t>(k)] = com;
 }
 
-// A module that went away during its run (it resets after its update) has been absent since then.
-void PlugInStart::on_run_finished(int k, bool passed, const std::string& serial) {
-  if (!valid(k)) return;
-  const Module& m = modules_[static_cast<size_t>(k)];
-  if (passed && !serial.empty() && m.port) passed_[serial] = Passed{*m.port, m.gone_since};
+// A module that went away during its run (it restarts after its update) has been away since then.
+bool PlugInStart::on_run_finished(int k, bool passed, const std::tm& ended) {
+  if (!valid(k) || !run_ports_[static_cast<size_t>(k)]) return false;
+  Port& port = ports_[*run_ports_[static_cast<size_t>(k)]];
+  port.passed = passed;
+  port.ended = ended;
+  run_ports_[static_cast<size_t>(k)].reset();
+  return true;
 }
 
 }  // namespace engine

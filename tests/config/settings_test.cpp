@@ -118,6 +118,19 @@ TEST_F(SettingsTest, SleepTimeBelowZeroOrBeyondTenMinutesIsBounded) {
   EXPECT_EQ(debug.count("LoadFilePath() SleepTime -5 is out of range; 0 ms used."), 1);
 }
 
+// A re-arm time of 0 would start a module again each time it restarts after its update.
+TEST_F(SettingsTest, ReArmSecondsIsReadFromStationWithinOneSecondAndADay) {
+  testing_support::DebugCapture debug;
+  EXPECT_EQ(config::load_rearm_seconds(), 60);  // no file
+  const std::pair<std::string, int64_t> cases[] = {
+      {"2", 2}, {"0", 60}, {"soon", 60}, {"90000", 86400}};
+  for (const auto& [text, seconds] : cases) {
+    write_settings("[Station]\nReArmSeconds=" + text + "\n");
+    EXPECT_EQ(config::load_rearm_seconds(), seconds) << text;
+  }
+  EXPECT_EQ(debug.count("load_rearm_seconds() ReArmSeconds 0 is out of range; 60 s used."), 1);
+}
+
 TEST_F(SettingsTest, APathIsKeptWholeOrNotUsedButNeverCut) {
   const std::string long_path = "/srv/" + std::string(400, 'p') + "/fw.bin";
   ASSERT_TRUE(config::SaveFilePath(long_path));

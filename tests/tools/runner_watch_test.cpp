@@ -1,6 +1,7 @@
 // quillmark-run --watch with simulated modules that are plugged in and pulled out: every plug-in
-// of a configured port gives one run and one record, a blink after a PASS gives none, and a port
-// that no module has starts nothing.
+// of a configured port gives one run and one record, a module back sooner than the re-arm time
+// after a PASS gives none and says why, a module that is gone shows no result, and a port that no
+// module has starts nothing.
 #include <signal.h>
 #include <unistd.h>
 
@@ -16,7 +17,7 @@ using namespace testing_support;
 
 namespace {
 
-constexpr int kRearmMs = 3000;  // a module re-arms after its port was away this long
+constexpr int kRearmSeconds = 2;  // ReArmSeconds: simulated modules have no serial number
 
 int count_of(const std::string& text, const std::string& needle) {
   int n = 0;
@@ -48,9 +49,13 @@ class RunnerWatchTest : public ToolBench {
 TEST_F(RunnerWatchTest, TenPlugInCyclesOnTwoModulesGiveTenRunsEachAndNothingMore) {
   write_settings(0);
   std::ofstream(bench.path() / "ZEBL.ini", std::ios::app)
-      << "[ATPort_First]\r\nnumber=7\r\n[ATPort_Second]\r\nnumber=8\r\n";
+      << "[ATPort_First]\r\nnumber=7\r\n[ATPort_Second]\r\nnumber=8\r\n"
+      << "[Station]\r\nReArmSeconds=" << kRearmSeconds << "\r\n";
   Process run = spawn({QUILL_RUNNER, "--watch"}, bench.path(), runtime.str());
-  await(run.output, "Watching:", 1);
+  const std::string first_waits = "Module1 COM7: Waiting for a module on COM7...";
+  const std::string second_waits = "Module2 COM8: Waiting for a module on COM8...";
+  int first_waited = 1, second_waited = 1;  // once at the start
+  await(run.output, second_waits, second_waited);
 
   auto stranger = plug(9);  // no module's port
   for (int cycle = 1; cycle <= 10; ++cycle) {
@@ -59,20 +64,27 @@ TEST_F(RunnerWatchTest, TenPlugInCyclesOnTwoModulesGiveTenRunsEachAndNothingMore
     await(run.output, "Module1 COM7 PASS", cycle);
     await(run.output, "Module2 COM8 PASS", cycle);
     if (cycle == 1) {
-      // The module resets after its update: its port is away for a second and comes back.
+      // The module restarts after its update: its port goes away and comes back at once. Its PASS
+      // is cleared while it is away, and it is not started again.
       first.reset();
-      ::usleep(1000 * 1000);
+      await(run.output, first_waits, ++first_waited);
       first = plug(7);
+      await(run.output, "Module1 COM7: Waiting: COM7 must be away for 2 s after a run (back after ",
+            1);
     }
+    // Pulled out; once the runner saw both go, away for longer than the re-arm time.
     first.reset();
     second.reset();
-    ::usleep((kRearmMs + 200) * 1000);
+    await(run.output, first_waits, ++first_waited);
+    await(run.output, second_waits, ++second_waited);
+    ::usleep((kRearmSeconds * 1000 + 100) * 1000);
   }
   ::kill(run.pid, SIGINT);
   output += read_all(run.output);
   EXPECT_EQ(wait_exit(run.pid), 0) << output;
 
   EXPECT_EQ(count_of(output, "Module1 COM7: Prepare to download"), 10) << output;
+  EXPECT_EQ(count_of(output, "must be away"), 1) << output;
   EXPECT_EQ(count_of(output, "COM9"), 0);
   std::ifstream runs(bench.path() / "runs.csv");
   std::string line;

@@ -67,14 +67,26 @@ std::chrono::system_clock::time_point TerminalView::end_time(int index) const {
   return find(index) ? find(index)->wall_end : std::chrono::system_clock::time_point{};
 }
 
+void TerminalView::clear(Row& r) {
+  Row fresh;
+  fresh.module = r.module;
+  r = fresh;
+  dirty_ = true;
+}
+
 void TerminalView::started(int index) {
   if (Row* r = find(index)) {
-    Row fresh;
-    fresh.module = r->module;
-    *r = fresh;
-    dirty_ = true;
+    clear(*r);
     r->start = Clock::now();
     r->wall_start = std::chrono::system_clock::now();
+  }
+}
+
+void TerminalView::waiting(int index, const std::string& status) {
+  if (Row* r = find(index)) {
+    clear(*r);
+    send_message(engine::WM_SLOT_STATUS + static_cast<uint32_t>(index),
+                 reinterpret_cast<uintptr_t>(status.c_str()), 0);
   }
 }
 

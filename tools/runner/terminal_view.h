@@ -32,6 +32,9 @@ class TerminalView final : public engine::MainWindow {
   // The module's run begins now (its elapsed time counts from here); what a run before it showed
   // is cleared.
   void started(int index);
+  // The module has no run and shows no result: its row is cleared as for a new run, and `status`
+  // is its status (an event line when printing lines).
+  void waiting(int index, const std::string& status);
   // The terminal is `width` columns wide now; the rows are redrawn to fit.
   void set_width(int width);
   // A line printed above the rows (on a terminal) or as an event line.
@@ -60,6 +63,8 @@ class TerminalView final : public engine::MainWindow {
     Clock::time_point start{}, end{}, phase_start{};
     std::chrono::system_clock::time_point wall_start{}, wall_end{};
   };
+  // Clears what a run showed on the row.
+  void clear(Row& r);
   // The row of module `index`, or null when that module is not shown.
   Row* find(int index);
   const Row* find(int index) const;

@@ -3,6 +3,7 @@
 #include <array>
 #include <string>
 
+#include "config/settings.h"
 #include "devices/port_census.h"
 #include "devices/port_watcher.h"
 #include "engine/module_slot.h"
@@ -17,29 +18,36 @@
 
 namespace runner {
 
+namespace {
+
+std::string waiting_text(int k) {
+  return "Waiting for a module on COM" + std::to_string(engine::slots()[k].atPort) + "...";
+}
+
+}  // namespace
+
 int watch_modules(const std::vector<int>& modules, TerminalView& view, CallQueue& loop,
                   std::atomic<bool>& interrupted, const std::function<void()>& tick) {
   auto& slots = engine::slots();
   std::array<int32_t, engine::kModuleCount> at_ports{};
   for (int k : modules) at_ports[k] = slots[k].atPort;
   std::array<bool, engine::kModuleCount> running{};
-  std::array<std::string, engine::kModuleCount> serials{};
-  engine::PlugInStart plug_in;
+  engine::PlugInStart plug_in(config::load_rearm_seconds() * 1000);
   devices::PortWatcher watcher;
   bool any_failed = false;
   bool draining = false;  // the first interrupt: nothing new starts
   bool stopped = false;   // the second: the runs under way are stopped
 
   view.note("Watching: a module starts when its port arrives. Ctrl-C ends the watch.");
-  for (int k : modules)
-    view.send_message(engine::WM_SLOT_STATUS + static_cast<uint32_t>(k),
-                      reinterpret_cast<uintptr_t>("Waiting for the module..."), 0);
+  devices::GetDevicePorts();
+  for (int k : modules) view.waiting(k, waiting_text(k));
 
   auto start = [&](int k) {
     view.started(k);
-    serials[k] = engine::port_facts(slots[k].atPort).serial;
+    const std::string serial = engine::port_facts(slots[k].atPort).serial;
     if (engine::start_module(slots[k]) == engine::StartOutcome::started) {
       running[k] = true;
+      plug_in.on_run_started(k, slots[k].atPort, serial);
       return;
     }
     const std::string why = slots[k].hAT.open_failure();
@@ -56,27 +64,40 @@ int watch_modules(const std::vector<int>& modules, TerminalView& view, CallQueue
       const int64_t now = platform::clock().now_ms();
       if (notice.event == devices::DBT_DEVICEREMOVECOMPLETE) {
         devices::GetDevicePorts();
-        if (auto d = engine::removal_port_number(notice.port_name)) plug_in.on_removal(*d, now);
+        const std::optional<int32_t> d = engine::removal_port_number(notice.port_name);
+        if (!d) continue;
+        plug_in.on_removal(*d, now);
+        // A module that is gone shows no result: the next one could be taken for it.
+        for (int k : modules)
+          if (at_ports[k] == *d && !running[k]) view.waiting(k, waiting_text(k));
         continue;
       }
       if (notice.event != devices::DBT_DEVICEARRIVAL || draining) continue;
       const int32_t com = engine::arrival_port_number(notice.port_name);
       devices::GetDevicePorts();
-      std::array<bool, engine::kModuleCount> idle{};
-      for (int k : modules)
-        idle[k] = !running[k] && slots[k].busy.load() == 0 && !engine::worker_in_progress(slots[k]);
-      if (auto k = plug_in.on_arrival(com, engine::port_facts(com).serial, now, at_ports, idle))
-        start(*k);
+      engine::PlugInStart::Modules present;
+      for (int k : modules) {
+        engine::PlugInStart::Module& m = present[k];
+        m.at_port = at_ports[k];
+        m.idle = !running[k] && slots[k].busy.load() == 0 && !engine::worker_in_progress(slots[k]);
+        if (devices::in_census(m.at_port)) m.serial = engine::port_facts(m.at_port).serial;
+      }
+      const engine::PlugInStart::Verdict verdict =
+          plug_in.on_arrival(com, engine::port_facts(com).serial, now, present);
+      if (verdict.start) start(*verdict.start);
+      if (verdict.waiting) view.waiting(*verdict.waiting, verdict.why);
     }
     for (int k : modules) {
       if (!running[k] || !view.finished(k)) continue;
       running[k] = false;
       const bool passed = view.result_ok(k) == 1 && slots[k].exitCode == engine::DL_OK;
-      plug_in.on_run_finished(k, passed, serials[k]);
+      plug_in.on_run_finished(k, passed, platform::clock().local_time());
       any_failed = any_failed || !passed;
       // The record's cause: the worker left it before it sent the result.
       view.note(result_line(k + 1, slots[k].atPort, passed, slots[k].exitCode.load(),
                             slots[k].notes.outcome().cause));
+      // Gone before its result came (it restarts after its update): no result stays on its row.
+      if (!devices::in_census(at_ports[k])) view.waiting(k, waiting_text(k));
     }
     if (interrupted.exchange(false)) {
       if (!draining) {

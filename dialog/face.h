@@ -17,7 +17,7 @@ enum class BoxOwner { dialog, none };
 // The dialog's timers.
 enum class Timer {
   all_start,  // the next module of an ALL START sequence
-  midnight,   // today's totals start again
+  totals,     // today's totals are looked at again (runs recorded elsewhere, a new day)
 };
 
 // What a window system does for the main dialog: the dialog's behaviour (dialog::MainDialog) drives

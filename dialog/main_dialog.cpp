@@ -100,8 +100,12 @@ void MainDialog::OnSlotStatus(int k, const char* text) {
   if (!valid_module(k) || !text) return;
   const std::string line = status_line_text(text);
   face_.set_text(panel(k).status_line, line);
-  // The status line keeps the last text; its tooltip lists every line of the run, so that the cause
-  // behind a code is one hover away.
+  note_run_line(k, line);
+}
+
+// The status line keeps the last text; its tooltip lists every line of the run, so that the cause
+// behind a code is one hover away.
+void MainDialog::note_run_line(int k, const std::string& line) {
   if (line.empty()) return;
   const std::tm now = platform::clock().local_time();
   char stamp[16];
@@ -226,7 +230,12 @@ void MainDialog::start_or_pause(int k) {
       OnSlotStatus(k, line.c_str());
       break;
     }
-    case engine::StartOutcome::port_failed:  // the FAIL picture came with the result message
+    case engine::StartOutcome::port_failed:
+      // The FAIL picture came with the result message; why the port did not open is one hover
+      // away, the status line keeps its text.
+      if (const std::string why = slot.hAT.open_failure(); !why.empty())
+        note_run_line(k, "OpenATPort Failed!: " + why);
+      break;
     case engine::StartOutcome::running:
     case engine::StartOutcome::port_open:
       break;
@@ -272,7 +281,7 @@ void MainDialog::on_timer(Timer timer) {
     case Timer::all_start:
       all_start_step();
       break;
-    case Timer::midnight:
+    case Timer::totals:
       show_day_totals();
       break;
   }
@@ -289,7 +298,7 @@ void MainDialog::OnClose() {
   engine::debug_trace("OnClose: OK!\r\n");
   closed_ = true;
   face_.stop_timer(Timer::all_start);
-  face_.stop_timer(Timer::midnight);
+  face_.stop_timer(Timer::totals);
   all_start_next_ = -1;
   if (host_) host_->shut_down();
   for (engine::ModuleSlot& slot : slots) engine::close_at_port(slot);

@@ -135,6 +135,8 @@ class MainDialog final : public engine::MainWindow {
   // disabled while the settings are unlocked.
   void update_start_button(int k);
   void update_all_start_button();
+  // A line of module k's run for its status line's tooltip.
+  void note_run_line(int k, const std::string& line);
   // Module k's panel begins a new run: the status lines of its last run are forgotten.
   void begin_run_lines(int k);
   void all_start_step();
@@ -163,6 +165,7 @@ class MainDialog final : public engine::MainWindow {
   bool panels_enabled_ = true;
   bool settings_unlocked_ = false;  // after a login, until Save: no run may start
   bool closed_ = false;
+  std::string totals_shown_;  // the text of today's totals last shown
 };
 
 }  // namespace dialog

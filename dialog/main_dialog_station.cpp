@@ -1,7 +1,5 @@
 // The main dialog as a production station: today's totals beside ALL START, and the option to
 // start a module when its port is plugged in.
-#include <algorithm>
-#include <ctime>
 
 #include "config/settings.h"
 #include "devices/port_census.h"
@@ -26,12 +24,6 @@ std::string waiting_text(const engine::ModuleSlot& slot) {
   return "Waiting for a module on COM" + std::to_string(slot.atPort) + "...";
 }
 
-// Milliseconds from the local time `now` to one second past the next local midnight.
-int ms_to_midnight(const std::tm& now) {
-  const int seconds_left = 24 * 3600 - (now.tm_hour * 3600 + now.tm_min * 60 + now.tm_sec) + 1;
-  return std::clamp(seconds_left * 1000, 1000, 86400000);
-}
-
 }  // namespace
 
 // Before any run: the record's port facts, today's totals from the runs file, the stored options.
@@ -48,15 +40,17 @@ void MainDialog::init_station() {
 }
 
 // Passes and module failures, and the other runs (stopped, an update file that could not be read, a
-// port that did not open) apart, when there are any.
+// port that did not open) apart, when there are any. The counts are looked at again every second:
+// a record is written by its run's own thread, also after the result was shown (the record of a
+// START whose port did not open), and the counts start again at local midnight when no run ends.
 void MainDialog::show_day_totals() {
   const engine::DayTotals::Counts counts = engine::day_totals().counts();
   std::string text = "Today: " + std::to_string(counts.passed) + " PASS, " +
                      std::to_string(counts.failed) + " FAIL";
   if (counts.other > 0) text += ", " + std::to_string(counts.other) + " other";
-  face_.set_text(kDayTotalsId, text);
-  // The counts start again at local midnight even when no run ends then.
-  face_.start_timer(Timer::midnight, ms_to_midnight(platform::clock().local_time()));
+  if (text != totals_shown_) face_.set_text(kDayTotalsId, text);
+  totals_shown_ = std::move(text);
+  face_.start_timer(Timer::totals, 1000);
 }
 
 void MainDialog::OnPlugInOptionToggled(bool on) {

@@ -31,6 +31,7 @@ void CallMailbox::run_posted() {
       call = std::move(calls_.front());
       calls_.pop_front();
     }
+    if (interceptor_ && !interceptor_()) continue;
     call();
   }
 }

@@ -25,12 +25,18 @@ class CallMailbox final : public QObject {
   // From any thread.
   void post(std::function<void()> call);
 
+  // A test's look at each call, on the window thread, just before it runs; a false answer keeps the
+  // call from ever running (as when the event loop has ended). Empty: none. On the window thread.
+  using Interceptor = std::function<bool()>;
+  void set_interceptor(Interceptor interceptor) { interceptor_ = std::move(interceptor); }
+
  private Q_SLOTS:
   void run_posted();
 
  private:
   std::mutex mutex_;
   std::deque<std::function<void()>> calls_;
+  Interceptor interceptor_;
 };
 
 }  // namespace ui

@@ -70,9 +70,9 @@ COR_VEXDlg::COR_VEXDlg(QWidget* parent)
   all_start_timer_.setTimerType(Qt::PreciseTimer);
   connect(&all_start_timer_, &QTimer::timeout, this,
           [this] { behaviour_.on_timer(dialog::Timer::all_start); });
-  midnight_timer_.setSingleShot(true);
-  connect(&midnight_timer_, &QTimer::timeout, this,
-          [this] { behaviour_.on_timer(dialog::Timer::midnight); });
+  totals_timer_.setSingleShot(true);
+  connect(&totals_timer_, &QTimer::timeout, this,
+          [this] { behaviour_.on_timer(dialog::Timer::totals); });
 
   setWindowIcon(m_hIcon);
   behaviour_.OnInitDialog(this);
@@ -83,7 +83,7 @@ COR_VEXDlg::COR_VEXDlg(QWidget* parent)
 
 COR_VEXDlg::~COR_VEXDlg() {
   all_start_timer_.stop();
-  midnight_timer_.stop();
+  totals_timer_.stop();
   delete port_notifier_;
   port_watcher_.reset();
 }
@@ -277,7 +277,7 @@ bool COR_VEXDlg::run_login() {
 }
 
 QTimer& COR_VEXDlg::timer(dialog::Timer which) {
-  return which == dialog::Timer::all_start ? all_start_timer_ : midnight_timer_;
+  return which == dialog::Timer::all_start ? all_start_timer_ : totals_timer_;
 }
 
 void COR_VEXDlg::start_timer(dialog::Timer which, int ms) {

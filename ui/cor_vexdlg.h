@@ -119,7 +119,7 @@ class COR_VEXDlg : public QDialog, public engine::MainWindow, private dialog::Fa
   std::unique_ptr<devices::PortWatcher> port_watcher_;
   QSocketNotifier* port_notifier_ = nullptr;
   QTimer all_start_timer_;
-  QTimer midnight_timer_;
+  QTimer totals_timer_;
   quint64 enter_released_at_ = 0;  // the window system's time of Enter's last release
 };
 

@@ -1,9 +1,8 @@
 // Closing the main dialog while a worker waits inside a notification: the dialog never hangs, every
 // worker is released and joined, and nothing reaches the dialog once it is gone. A worker's send is
-// held at a chosen notification by catching its queued call on the application object (where the
-// dialog posts every call from a worker) before it is handled.
+// held at a chosen notification by catching its call in the application's mailbox (where the dialog
+// posts every call from a worker) before it is handled.
 #include <QCoreApplication>
-#include <QEvent>
 #include <QSignalSpy>
 #include <QTest>
 #include <cstdlib>
@@ -56,29 +55,27 @@ class ProbeDialog final : public ui::COR_VEXDlg {
   Deliveries& record_;
 };
 
-// Catches the next queued call on the window thread's mailbox once armed, on the window thread,
-// before it is handled: the worker that posted it waits in its send until the call has run or the
-// target is closed. `at_hold` runs then; the call is handled afterwards unless `drop` is set, in
-// which case it never runs (as when the event loop has ended).
-class SendHolder final : public QObject {
+// Catches the next call on the window thread's mailbox once armed, on the window thread, before it
+// is handled: the worker that posted it waits in its send until the call has run or the target is
+// closed. `at_hold` runs then; the call is handled afterwards unless `drop` is set, in which case
+// it never runs (as when the event loop has ended).
+class SendHolder final {
  public:
-  SendHolder() { QCoreApplication::instance()->installEventFilter(this); }
-  ~SendHolder() override { QCoreApplication::instance()->removeEventFilter(this); }
+  SendHolder() {
+    ui::CallMailbox::of_application().set_interceptor([this] {
+      if (!armed) return true;
+      armed = false;
+      held = true;
+      if (at_hold) at_hold();
+      return !drop;
+    });
+  }
+  ~SendHolder() { ui::CallMailbox::of_application().set_interceptor({}); }
 
   bool armed = false;
   bool drop = false;
   bool held = false;
   std::function<void()> at_hold;
-
- protected:
-  bool eventFilter(QObject* watched, QEvent* event) override {
-    if (!armed || !qobject_cast<ui::CallMailbox*>(watched) || event->type() != QEvent::MetaCall)
-      return false;
-    armed = false;
-    held = true;
-    if (at_hold) at_hold();
-    return drop;
-  }
 };
 
 // Every slot is back at rest: no worker thread, no open port, no file image, no target.

@@ -242,10 +242,8 @@ void CSkinBtn::OnDpiChanged() {
   if (font_ != nullptr) ::DeleteObject(font_);
   font_ = nullptr;
   release_background();
-  if (window_ == nullptr) return;
-  // The region of the old size would cut the button; the next erase gives it the new one.
-  ::SetWindowRgn(window_, nullptr, FALSE);
-  ::InvalidateRect(window_, nullptr, TRUE);
+  // The next erase captures the background again and gives the window the region of its new size.
+  if (window_ != nullptr) ::InvalidateRect(window_, nullptr, TRUE);
 }
 
 bool CSkinBtn::pointer_inside() const {

@@ -159,6 +159,19 @@ TEST(ProgressBarWindow, RepaintsOnlyWhenTheFilledWidthChanges) {
   bar.SetPos(44);
   EXPECT_EQ(paints, after_resize + 1);
 
+  // A text of its own repaints when it changes, not when the same text comes again; an empty text
+  // brings the percentage back.
+  ::SetWindowTextW(bar.hwnd(), L"busy");
+  ::UpdateWindow(bar.hwnd());
+  const int after_text = paints;
+  EXPECT_GT(after_text, after_resize + 1);
+  ::SetWindowTextW(bar.hwnd(), L"busy");
+  ::UpdateWindow(bar.hwnd());
+  EXPECT_EQ(paints, after_text);
+  ::SetWindowTextW(bar.hwnd(), L"");
+  ::UpdateWindow(bar.hwnd());
+  EXPECT_EQ(paints, after_text + 1);
+
   // Without a window nothing is stored.
   ui_win::CProgressBarCtrl detached;
   EXPECT_EQ(detached.SetPos(10), -1);

@@ -212,9 +212,12 @@ foreach(line IN LISTS lines)
     string(REGEX REPLACE "@[a-z0-9_]+(\\+[0-9]+)?@" "${rect}" line "${line}")
     string(APPEND rc "${line}\n")
     c_string("${caption}" caption_literal)
+    # The style names the control is made with (its visibility is a field of its own).
+    string(REGEX REPLACE " *\\| *NOT WS_VISIBLE" "" style_names "${styles}")
+    string(STRIP "${style_names}" style_names)
     string(APPEND controls_${dialog}
-           "    {\"${name}\", ${number}, L\"${class}\", L${caption_literal}, ${visible}, ${enabled}, "
-           "${UI_${key}_RECT}, ${list_height}},\n")
+           "    {\"${name}\", ${number}, L\"${class}\", L${caption_literal}, \"${style_names}\", "
+           "${visible}, ${enabled}, ${UI_${key}_RECT}, ${list_height}},\n")
     foreach(row IN LISTS UI_${key}_ROWS)
       if(number LESS 1)
         fail("${name}: rows for a control without a number")
@@ -270,7 +273,9 @@ string(APPEND header "// Every control of the dialog templates as the resource s
 string(APPEND header "// geometry in dialog units, in template order.\n")
 string(APPEND header "#pragma once\n\n#include <span>\n\nnamespace ui_win::templates {\n\n")
 string(APPEND header "struct Control {\n  const char* name;\n  int id;  // -1: a static control\n")
-string(APPEND header "  const wchar_t* class_name;\n  const wchar_t* caption;\n  bool visible;\n  bool enabled;\n")
+string(APPEND header "  const wchar_t* class_name;\n  const wchar_t* caption;\n")
+string(APPEND header "  const char* styles;  // as the script names them, \"A | B\"\n")
+string(APPEND header "  bool visible;\n  bool enabled;\n")
 string(APPEND header "  int x, y, cx, cy;  // as the .ui gives them\n")
 string(APPEND header "  int list_cy;  // a drop-down list: the height of its open list, below cy\n};\n\n")
 string(APPEND header "struct Row {\n  int id;\n  const wchar_t* text;\n};\n\n")

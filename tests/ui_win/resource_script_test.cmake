@@ -41,6 +41,12 @@ foreach(expected
     "102 DIALOGEX 0, 0, 511, 322"
     "\"\", 1005, \"msctls_progress32\", WS_BORDER, 35, 62, 190, 9"
     "\"\", 1007, \"ComboBox\", CBS_DROPDOWNLIST | CBS_SORT | WS_VSCROLL | WS_TABSTOP, 71, 23, 56, 93"
+    "\"\", 1055, \"Static\", SS_LEFTNOWORDWRAP | SS_NOPREFIX | SS_SUNKEN, 35, 75, 190, 11"
+    "\"\", 1047, \"Button\", BS_PUSHBUTTON | WS_TABSTOP | NOT WS_VISIBLE, 171, 19, 61, 32"
+    "\"ALL START\", 1029, \"Button\", BS_DEFPUSHBUTTON | WS_TABSTOP, 437, 296, 50, 14"
+    "\"\", 1030, \"ComboBox\", CBS_DROPDOWNLIST | WS_TABSTOP | NOT WS_VISIBLE, 29, 295, 78, 33"
+    "\"All Check\", 1061, \"Button\", BS_DEFPUSHBUTTON | WS_TABSTOP | NOT WS_VISIBLE, 437, 296,"
+    "\"\", 1062, \"Edit\", ES_LEFT | ES_AUTOHSCROLL | WS_BORDER | WS_TABSTOP, 23, 296, 310, 13"
     "1030, 0x0403, 20, 0, \"Only Upgrade Script\\000\""
     "143 DIALOGEX 0, 0, 233, 84")
   string(FIND "${rc}" "${expected}" at)

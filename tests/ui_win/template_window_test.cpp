@@ -8,6 +8,7 @@
 
 #include <cwchar>
 #include <string>
+#include <string_view>
 
 #include "tests/ui_win/window_testing.h"
 #include "ui_win/dialog_templates.h"
@@ -32,6 +33,66 @@ std::wstring class_of(HWND window) {
 
 std::string narrow(const std::wstring& text) {
   return std::string(text.begin(), text.end());
+}
+
+// The style names of the resource script. A type (a button's, a static's, a list's, an edit's
+// alignment) is a value under its mask; the rest are flags.
+struct StyleName {
+  std::string_view name;
+  LONG value;
+  LONG type_mask;  // 0: a flag
+};
+constexpr StyleName kStyleNames[] = {
+    {"WS_TABSTOP", WS_TABSTOP, 0},
+    {"WS_GROUP", WS_GROUP, 0},
+    {"WS_VSCROLL", WS_VSCROLL, 0},
+    {"WS_BORDER", WS_BORDER, 0},
+    {"WS_DISABLED", WS_DISABLED, 0},
+    {"BS_PUSHBUTTON", BS_PUSHBUTTON, BS_TYPEMASK},
+    {"BS_DEFPUSHBUTTON", BS_DEFPUSHBUTTON, BS_TYPEMASK},
+    {"BS_GROUPBOX", BS_GROUPBOX, BS_TYPEMASK},
+    {"BS_AUTOCHECKBOX", BS_AUTOCHECKBOX, BS_TYPEMASK},
+    {"SS_LEFT", SS_LEFT, SS_TYPEMASK},
+    {"SS_RIGHT", SS_RIGHT, SS_TYPEMASK},
+    {"SS_LEFTNOWORDWRAP", SS_LEFTNOWORDWRAP, SS_TYPEMASK},
+    {"SS_NOPREFIX", SS_NOPREFIX, 0},
+    {"SS_SUNKEN", SS_SUNKEN, 0},
+    {"CBS_DROPDOWNLIST", CBS_DROPDOWNLIST, CBS_SIMPLE | CBS_DROPDOWN | CBS_DROPDOWNLIST},
+    {"CBS_SORT", CBS_SORT, 0},
+    {"ES_LEFT", ES_LEFT, ES_LEFT | ES_CENTER | ES_RIGHT},
+    {"ES_AUTOHSCROLL", ES_AUTOHSCROLL, 0},
+    {"ES_PASSWORD", ES_PASSWORD, 0},
+};
+
+// The window has every style the script names for it.
+::testing::AssertionResult has_styles(HWND window, std::string_view names) {
+  const LONG style = ::GetWindowLongW(window, GWL_STYLE);
+  while (!names.empty()) {
+    const size_t bar = names.find('|');
+    std::string_view name = names.substr(0, bar);
+    names = bar == std::string_view::npos ? std::string_view() : names.substr(bar + 1);
+    while (!name.empty() && name.front() == ' ') name.remove_prefix(1);
+    while (!name.empty() && name.back() == ' ') name.remove_suffix(1);
+    if (name.empty()) continue;
+    const StyleName* known = nullptr;
+    for (const StyleName& entry : kStyleNames) {
+      if (entry.name == name) known = &entry;
+    }
+    if (known == nullptr) return ::testing::AssertionFailure() << "unknown style " << name;
+    bool has = known->type_mask != 0 ? (style & known->type_mask) == known->value
+                                     : (style & known->value) == known->value;
+    if (name == "BS_PUSHBUTTON" || name == "BS_DEFPUSHBUTTON") {
+      // Which push button shows as the default is the dialog manager's to say (it moves the
+      // default style with the focus and the default id): either kind is a push button.
+      const LONG type = style & BS_TYPEMASK;
+      has = type == BS_PUSHBUTTON || type == BS_DEFPUSHBUTTON;
+    } else if (name == "WS_BORDER") {
+      // An edit box turns the plain border into a sunken client edge.
+      has = has || (::GetWindowLongW(window, GWL_EXSTYLE) & WS_EX_CLIENTEDGE) != 0;
+    }
+    if (!has) return ::testing::AssertionFailure() << "no " << name << " in " << std::hex << style;
+  }
+  return ::testing::AssertionSuccess();
 }
 
 bool running_under_wine() {
@@ -66,6 +127,18 @@ void check_dialog(const ui_win::templates::Dialog& expected) {
     EXPECT_EQ(static_cast<WORD>(::GetDlgCtrlID(child)), static_cast<WORD>(control.id));
     EXPECT_EQ(_wcsicmp(class_of(child).c_str(), control.class_name), 0) << narrow(class_of(child));
     EXPECT_EQ(text_of(child), control.caption);
+    std::string styles = control.styles;
+    if (_wcsicmp(control.class_name, L"msctls_progress32") == 0) {
+      // The themed system bar takes its border style away (the bar control puts it back).
+      styles = styles.substr(0, styles.find("WS_BORDER"));
+    }
+    if (_wcsicmp(control.class_name, L"ComboBox") == 0) {
+      // A drop-down list hands its scroll bar on to its list, which shows it only while its rows
+      // do not fit: the script's text holds it (see the resource script test).
+      const size_t scroll = styles.find("WS_VSCROLL");
+      if (scroll != std::string::npos) styles.erase(scroll, 10);
+    }
+    EXPECT_TRUE(has_styles(child, styles));
     EXPECT_EQ((::GetWindowLongW(child, GWL_STYLE) & WS_VISIBLE) != 0, control.visible);
     EXPECT_EQ(::IsWindowEnabled(child) != FALSE, control.enabled);
     // Position and size as the template gives them (a drop-down list's with its list open); a

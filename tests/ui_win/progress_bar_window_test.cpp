@@ -113,6 +113,25 @@ TEST(ProgressBarWindow, PaintsFillBackgroundAndTextSplitAtTheFillEdge) {
   EXPECT_GT(over_fill_pixels, 0);
   EXPECT_GT(over_empty_pixels, 0);
 
+  // A paint of part of the bar composes just that part, in its place, and copies nothing else.
+  const COLORREF magenta = RGB(255, 0, 255);
+  HDC dc = ::GetDC(bar.hwnd());
+  ::SetDCBrushColor(dc, magenta);
+  const RECT all{0, 0, width, shown.height};
+  ::FillRect(dc, &all, static_cast<HBRUSH>(::GetStockObject(DC_BRUSH)));
+  ::ReleaseDC(bar.hwnd(), dc);
+  const RECT part{half - 12, 2, half + 7, shown.height};
+  ::InvalidateRect(bar.hwnd(), &part, FALSE);
+  ::UpdateWindow(bar.hwnd());
+  const Pixels repainted = window_testing::capture_client(bar.hwnd());
+  for (int y = 0; y < shown.height; ++y) {
+    for (int x = 0; x < width; ++x) {
+      const POINT point{x, y};
+      ASSERT_EQ(repainted.at(x, y), ::PtInRect(&part, point) ? shown.at(x, y) : magenta)
+          << x << ", " << y;
+    }
+  }
+
   // 0 and 100: one colour each, the text in the other.
   bar.SetPos(0);
   shown = window_testing::capture_client(bar.hwnd());

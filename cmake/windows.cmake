@@ -45,6 +45,10 @@ if(CMAKE_CROSSCOMPILING AND CMAKE_CROSSCOMPILING_EMULATOR)
   configure_file(${PROJECT_SOURCE_DIR}/cmake/wine-run.sh.in ${CMAKE_BINARY_DIR}/wine-run @ONLY
                  FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
                                   WORLD_READ WORLD_EXECUTE)
+  # Window tests: Wine's X11 driver on a private Xvfb, in a prefix of their own, at a chosen DPI.
+  configure_file(${PROJECT_SOURCE_DIR}/cmake/wine-x-run.sh.in ${CMAKE_BINARY_DIR}/wine-x-run @ONLY
+                 FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
+                                  WORLD_READ WORLD_EXECUTE)
   configure_file(${PROJECT_SOURCE_DIR}/cmake/wine-server.sh.in ${CMAKE_BINARY_DIR}/wine-server @ONLY
                  FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
                                   WORLD_READ WORLD_EXECUTE)

@@ -60,7 +60,7 @@ class DialogTest : public ::testing::Test {
   void write_settings(const std::vector<int>& at_ports, int sleep_time = 0,
                       const std::string& more = {}) {
     std::ofstream(update_file(), std::ios::binary) << std::string(1500, 'Q');
-    std::ofstream ini(bench.path() / "ZEBL.ini");
+    std::ofstream ini(bench.path() / "ZEBL.ini", std::ios::binary);
     ini << "[FilePath]\r\nPath=" << update_file() << "\r\nSleepTime=" << sleep_time << "\r\n";
     const char* ordinals[] = {"First", "Second", "Third", "Fourth", "Fifth", "Sixth"};
     for (size_t k = 0; k < at_ports.size() && k < 6; ++k)
@@ -226,9 +226,8 @@ TEST_F(DialogTest, ThePortQuestionStoresThePortOrPutsTheListBack) {
   EXPECT_EQ(face.list_text(panel(1).at_port_list), "COM5");
   EXPECT_EQ(slot(2).atPort, 0);
   EXPECT_TRUE(face.lists[panel(2).at_port_list].entries.empty());
-  EXPECT_NE(
-      testing_support::read_file(bench.path() / "ZEBL.ini").find("[ATPort_Second]\r\nnumber=5"),
-      std::string::npos);
+  const std::string ini = testing_support::read_file(bench.path() / "ZEBL.ini");
+  EXPECT_NE(ini.find("[ATPort_Second]\r\nnumber=5"), std::string::npos) << ini;
 
   // A module without a port whose pick is refused has its list emptied.
   face.answer = [](const std::string&) { return false; };

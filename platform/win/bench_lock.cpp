@@ -1,21 +1,11 @@
 #include "platform/bench_lock.h"
 
+#include "platform/win/lock_range.h"
 #include "platform/win/wide_text.h"
 
 namespace platform {
 
 namespace {
-
-// The lock covers one byte far beyond the record: a Windows lock keeps others from reading the
-// bytes it covers, and a refused process reads the record.
-constexpr ULONGLONG kLockOffset = 0x7FFFFFFFFFFFFFFEULL;
-
-OVERLAPPED at(ULONGLONG offset) {
-  OVERLAPPED ov{};
-  ov.Offset = static_cast<DWORD>(offset);
-  ov.OffsetHigh = static_cast<DWORD>(offset >> 32);
-  return ov;
-}
 
 HANDLE open_lock_file(const std::string& path, DWORD access, DWORD disposition) {
   return ::CreateFileW(win::widen(path).c_str(), access,
@@ -30,7 +20,7 @@ bool lock_violation(DWORD error) {
 void read_holder(HANDLE file, LockRefusal& out) {
   char text[300];
   DWORD got = 0;
-  OVERLAPPED ov = at(0);
+  OVERLAPPED ov = win::at_offset(0);
   LockHolder holder;
   if (::ReadFile(file, text, sizeof text, &got, &ov) && got > 0)
     holder = read_holder_record(std::string_view(text, got));
@@ -44,7 +34,7 @@ void read_holder(HANDLE file, LockRefusal& out) {
 bool held_by_another(const std::string& path, LockRefusal& out) {
   win::Handle file(open_lock_file(path, GENERIC_READ, OPEN_EXISTING));
   if (!file.valid()) return false;
-  OVERLAPPED ov = at(kLockOffset);
+  OVERLAPPED ov = win::at_offset(win::kLockOffset);
   if (::LockFileEx(file.get(), LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &ov)) {
     ::UnlockFileEx(file.get(), 0, 1, 0, &ov);
     return false;
@@ -80,7 +70,7 @@ std::unique_ptr<BenchLock> BenchLock::acquire(const std::string& bench_dir, Lock
     out.reason = path + ": is not a regular file";
     return nullptr;
   }
-  OVERLAPPED ov = at(kLockOffset);
+  OVERLAPPED ov = win::at_offset(win::kLockOffset);
   if (!::LockFileEx(file.get(), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0,
                     &ov)) {
     const DWORD error = ::GetLastError();
@@ -98,7 +88,7 @@ std::unique_ptr<BenchLock> BenchLock::acquire(const std::string& bench_dir, Lock
 BenchLock::~BenchLock() {
   HANDLE file = static_cast<HANDLE>(file_);
   rewrite(file, {});  // no record is left behind for a holder that has gone
-  OVERLAPPED ov = at(kLockOffset);
+  OVERLAPPED ov = win::at_offset(win::kLockOffset);
   ::UnlockFileEx(file, 0, 1, 0, &ov);
   ::CloseHandle(file);
 }

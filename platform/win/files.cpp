@@ -1,5 +1,6 @@
 #include "platform/files.h"
 
+#include "platform/win/lock_range.h"
 #include "platform/win/wide_text.h"
 
 namespace platform {
@@ -33,17 +34,6 @@ bool fail(FileError* error) {
 
 HANDLE handle_of(intptr_t handle) {
   return reinterpret_cast<HANDLE>(handle);
-}
-
-// The lock is taken on one byte far beyond any content: a Windows lock keeps others from the
-// bytes it covers, and readers of the file must never wait for a writer.
-constexpr ULONGLONG kLockOffset = 0x7FFFFFFFFFFFFFFEULL;
-
-OVERLAPPED at(ULONGLONG offset) {
-  OVERLAPPED ov{};
-  ov.Offset = static_cast<DWORD>(offset);
-  ov.OffsetHigh = static_cast<DWORD>(offset >> 32);
-  return ov;
 }
 
 }  // namespace
@@ -148,7 +138,7 @@ bool File::read_at(int64_t offset, void* buffer, size_t size) const {
   auto* into = static_cast<char*>(buffer);
   bool read = true;
   while (read && size > 0) {
-    OVERLAPPED ov = at(static_cast<ULONGLONG>(offset));
+    OVERLAPPED ov = win::at_offset(static_cast<ULONGLONG>(offset));
     const DWORD wanted = static_cast<DWORD>(size < (1u << 30) ? size : (1u << 30));
     DWORD got = 0;
     read = ::ReadFile(h, into, wanted, &got, &ov) && got > 0;
@@ -187,12 +177,12 @@ bool File::set_permissions(uint32_t, FileError*) {
 }
 
 bool File::lock(FileError* error) {
-  OVERLAPPED ov = at(kLockOffset);
+  OVERLAPPED ov = win::at_offset(win::kLockOffset);
   return ::LockFileEx(handle_of(handle_), LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &ov) || fail(error);
 }
 
 void File::unlock() {
-  OVERLAPPED ov = at(kLockOffset);
+  OVERLAPPED ov = win::at_offset(win::kLockOffset);
   ::UnlockFileEx(handle_of(handle_), 0, 1, 0, &ov);
 }
 

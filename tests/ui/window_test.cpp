@@ -87,6 +87,21 @@ class WindowTest : public ::testing::Test {
   void request_close(const std::string& window) {
     ASSERT_EQ(x_session::run({QUILL_CLOSE_REQUEST, window}, {x.env()}), 0);
   }
+  // Closes the first program's window with close requests, acknowledging the refusals that meet a
+  // worker still sending its last notices; gives its exit code (-2 when it did not end).
+  int close_when_idle(const std::string& main_window) {
+    int code = -2;
+    request_close(main_window);
+    const bool ended = await([&] {
+      if (x_session::has_exited(first.pid, &code)) return true;
+      const auto boxes = x_session::windows(x, first.pid, kRefusalCaption);
+      if (!boxes.empty() && x_session::press(x, boxes.front(), "Return"))
+        request_close(main_window);
+      return false;
+    });
+    if (ended) first.pid = -1;
+    return code;
+  }
   // Module n's run has ended: its stored file is the update file and its AtLog holds the answer to
   // the run's last command.
   bool module_done(int n) const {
@@ -135,16 +150,7 @@ TEST_F(WindowTest, AllStartFromTheKeyboardAndTheCloseRuleOnRealCloseRequests) {
 
   // Now the close request is accepted and the program ends with 0. (A request that still meets a
   // worker sending its last notices is refused; it is acknowledged and repeated.)
-  int code = -2;
-  request_close(main_window);
-  ASSERT_TRUE(await([&] {
-    if (x_session::has_exited(first.pid, &code)) return true;
-    const auto boxes = x_session::windows(x, first.pid, kRefusalCaption);
-    if (!boxes.empty() && x_session::press(x, boxes.front(), "Return")) request_close(main_window);
-    return false;
-  })) << "the window did not close";
-  first.pid = -1;
-  EXPECT_EQ(code, 0);
+  EXPECT_EQ(close_when_idle(main_window), 0);
 
   // Its diagnostic lines went to the file asked for, one stamped line each, and not to the
   // terminal (no ZEBL.cfg is normal: its line is among them).
@@ -206,16 +212,7 @@ TEST_F(WindowTest, EnterHeldDownStartsAllStartOnce) {
   ASSERT_EQ(x_session::run({"xdotool", "keyup", "Return"}, {x.env()}), 0);
 
   // Closed once every run has ended; then the record holds one run per module.
-  int code = -2;
-  request_close(main_window);
-  ASSERT_TRUE(await([&] {
-    if (x_session::has_exited(first.pid, &code)) return true;
-    const auto boxes = x_session::windows(x, first.pid, kRefusalCaption);
-    if (!boxes.empty() && x_session::press(x, boxes.front(), "Return")) request_close(main_window);
-    return false;
-  })) << "the window did not close";
-  first.pid = -1;
-  EXPECT_EQ(code, 0);
+  EXPECT_EQ(close_when_idle(main_window), 0);
   const std::string runs = read_file(bench.path() / "runs.csv");
   EXPECT_EQ(std::count(runs.begin(), runs.end(), '\n'), 3) << runs;  // the header and two runs
 }

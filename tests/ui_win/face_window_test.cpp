@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <cstdio>
 #include <fstream>
 #include <thread>
 
@@ -183,6 +184,21 @@ TEST_F(FaceBench, FailuresPortNoticesAndThePortQuestion) {
   EXPECT_EQ(boxes.boxes[0].type, static_cast<UINT>(MB_YESNO | MB_ICONQUESTION | MB_SYSTEMMODAL));
   EXPECT_EQ(text(panel(0).at_port_list), "COM13");
   EXPECT_EQ(engine::slots()[0].atPort, 13);
+
+  // Moved to a monitor of 120 DPI (Wine never says so itself): the dialog takes the rectangle the
+  // system suggests. Dragged while minimised, it shows the application's icon.
+  RECT suggested;
+  ::GetWindowRect(dialog, &suggested);
+  ::OffsetRect(&suggested, 40, 30);
+  suggested.right += 100;
+  suggested.bottom += 80;
+  ::SendMessageW(dialog, 0x02E0 /* WM_DPICHANGED */, MAKEWPARAM(120, 120),
+                 reinterpret_cast<LPARAM>(&suggested));
+  RECT now;
+  ::GetWindowRect(dialog, &now);
+  EXPECT_TRUE(::EqualRect(&now, &suggested));
+  EXPECT_EQ(::SendMessageW(dialog, WM_QUERYDRAGICON, 0, 0),
+            ::SendMessageW(dialog, WM_GETICON, ICON_BIG, 0));
 }
 
 // Drives the login dialog from inside its own loop: a timer of the thread runs `steps` in turn.
@@ -337,7 +353,11 @@ TEST_F(FaceBench, TheProgramStartsPaintsClosesAndRefusesASecondStart) {
   ASSERT_EQ(stamp.rfind("first-paint ", 0), 0u) << stamp;
   const unsigned long long since_1601 =
       (static_cast<unsigned long long>(before.dwHighDateTime) << 32) | before.dwLowDateTime;
-  EXPECT_GT(std::stoull(stamp.substr(12)), (since_1601 - 116444736000000000ULL) * 100ULL);
+  const unsigned long long started_ns = (since_1601 - 116444736000000000ULL) * 100ULL;
+  const unsigned long long painted_ns = std::stoull(stamp.substr(12));
+  EXPECT_GT(painted_ns, started_ns);
+  std::printf("quillmark.exe: from the start of its process to the first paint: %.1f ms\n",
+              static_cast<double>(painted_ns - started_ns) / 1e6);
 
   PROCESS_INFORMATION second = start(false);
   HWND refusal = nullptr;

@@ -310,8 +310,9 @@ TEST_F(FaceBench, LoginBrowseAChineseFileSaveAndRun) {
   EXPECT_EQ(boxes.boxes.size(), 1u);
 }
 
-// quillmark.exe itself: it starts on its bench, paints (telling when), closes on a close request;
-// a second start on the same bench is refused with the holder named, and ends with 0.
+// quillmark.exe itself: it starts on its bench, paints (telling when), writes its diagnostic lines
+// into a file named in Chinese, closes on a close request; a second start on the same bench is
+// refused with the holder named, and ends with 0.
 TEST_F(FaceBench, TheProgramStartsPaintsClosesAndRefusesASecondStart) {
   const std::wstring program = face_testing::program_path(L"QUILL_PROGRAM");
   SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
@@ -319,13 +320,14 @@ TEST_F(FaceBench, TheProgramStartsPaintsClosesAndRefusesASecondStart) {
   HANDLE out = ::CreateFileW(stamp_file.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
                              CREATE_ALWAYS, 0, nullptr);
   ASSERT_NE(out, INVALID_HANDLE_VALUE);
+  const std::filesystem::path debug_file = bench / std::u8string(u8"调试.log");
   auto start = [&](bool stamped) {
     ::SetEnvironmentVariableW(L"QUILLMARK_BENCH_FIRST_PAINT", stamped ? L"1" : nullptr);
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdOutput = out;
-    std::wstring command = L"\"" + program + L"\"";
+    std::wstring command = L"\"" + program + L"\" --debug \"" + debug_file.wstring() + L"\"";
     PROCESS_INFORMATION process{};
     EXPECT_TRUE(::CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr,
                                  bench.c_str(), &startup, &process));
@@ -389,6 +391,8 @@ TEST_F(FaceBench, TheProgramStartsPaintsClosesAndRefusesASecondStart) {
   ASSERT_TRUE(wait([&] { return ::WaitForSingleObject(first.hProcess, 0) == WAIT_OBJECT_0; }));
   ::GetExitCodeProcess(first.hProcess, &code);
   EXPECT_EQ(code, 0u);
+  // Its diagnostic lines went to the file named in Chinese.
+  EXPECT_NE(testing_support::read_file(debug_file).find("OnClose: OK!"), std::string::npos);
   ::CloseHandle(first.hProcess);
   ::CloseHandle(second.hProcess);
   ::CloseHandle(out);

@@ -23,6 +23,7 @@
 #include "platform/debug_file.h"
 #include "platform/win/wide_text.h"
 #include "ui_win/cor_vexapp.h"
+#include "ui_win/message_box.h"
 
 #ifndef QUILL_VERSION
 #error "QUILL_VERSION comes from the project version of CMakeLists.txt"
@@ -81,7 +82,7 @@ void tell(const std::string& text, bool error) {
     }
     ::FreeConsole();
   }
-  ::MessageBoxW(nullptr, platform::win::widen(text).c_str(), L"quillmark",
+  ::MessageBoxW(nullptr, platform::win::widen(text).c_str(), ui_win::application_name().c_str(),
                 MB_OK | (error ? MB_ICONSTOP : MB_ICONINFORMATION));
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -40,6 +41,15 @@ struct PortNotice {
 // On Windows the system itself tells every top-level window of each port that arrives or goes
 // (WM_DEVICECHANGE): the watcher keeps a hidden top-level window of its own, on the thread that
 // made it, and hands on the notices of port devices as they came.
+#ifdef _WIN32
+// The notice that a WM_DEVICECHANGE brings to a Unicode window: `event` is its wParam, `header` its
+// lParam (the device broadcast header; for a port, the wide DEV_BROADCAST_PORT_W). An arrival or a
+// removal of a port device gives a notice, its name read up to its NUL and never past the
+// structure's size; anything else gives nothing. The one reading of the structure, for the
+// watcher's hidden window and the main dialog alike.
+std::optional<PortNotice> read_port_notice(uintptr_t event, const void* header);
+#endif
+
 class PortWatcher {
  public:
   // On Linux the ports offered now are the starting point; they bring no notices.

@@ -6,6 +6,9 @@
 
 #include "platform/debug_output.h"
 #include "platform/local_time.h"
+#ifdef _WIN32
+#include "platform/win/wide_text.h"
+#endif
 
 namespace platform {
 
@@ -15,7 +18,8 @@ std::unique_ptr<DebugFile> DebugFile::open(const std::string& path, std::string*
     file.reset(new DebugFile(stderr, false));
   } else {
 #ifdef _WIN32
-    std::FILE* out = std::fopen(path.c_str(), "a");
+    // The path is UTF-8; the narrow call would read it in the ANSI code page.
+    std::FILE* out = ::_wfopen(win::widen(path).c_str(), L"a");
 #else
     std::FILE* out = std::fopen(path.c_str(), "ae");
 #endif

@@ -61,23 +61,27 @@ PortWatcher::~PortWatcher() {
   if (window_) ::DestroyWindow(static_cast<HWND>(window_));
 }
 
-void PortWatcher::on_device_change(uintptr_t event, const void* header) {
-  if (event != DBT_DEVICEARRIVAL && event != DBT_DEVICEREMOVECOMPLETE) return;
+std::optional<PortNotice> read_port_notice(uintptr_t event, const void* header) {
+  if (event != DBT_DEVICEARRIVAL && event != DBT_DEVICEREMOVECOMPLETE) return std::nullopt;
   const auto* broadcast = static_cast<const DEV_BROADCAST_HDR*>(header);
-  if (!broadcast || broadcast->dbch_devicetype != DBT_DEVTYP_PORT) return;
-  // The window is a Unicode one, so the system hands it the wide form of the structure: the port
-  // name follows the header in UTF-16, NUL-terminated, and the structure's size bounds it (a name
-  // that fills it has no NUL).
+  if (!broadcast || broadcast->dbch_devicetype != DBT_DEVTYP_PORT) return std::nullopt;
+  // A Unicode window is handed the wide form of the structure: the port name follows the header in
+  // UTF-16, NUL-terminated, and the structure's size bounds it (a name that fills it has no NUL).
   const auto* port = static_cast<const DEV_BROADCAST_PORT_W*>(header);
   const size_t offset = offsetof(DEV_BROADCAST_PORT_W, dbcp_name);
-  if (broadcast->dbch_size <= offset) return;
+  if (broadcast->dbch_size <= offset) return std::nullopt;
   const size_t room = (broadcast->dbch_size - offset) / sizeof(wchar_t);
   const size_t length = std::find(port->dbcp_name, port->dbcp_name + room, L'\0') - port->dbcp_name;
   PortNotice notice;
   notice.event = static_cast<uint32_t>(event);
   notice.device_type = DBT_DEVTYP_PORT;
   notice.port_name = platform::win::narrow(std::wstring_view(port->dbcp_name, length));
-  pending_.push_back(std::move(notice));
+  return notice;
+}
+
+void PortWatcher::on_device_change(uintptr_t event, const void* header) {
+  if (std::optional<PortNotice> notice = read_port_notice(event, header))
+    pending_.push_back(std::move(*notice));
 }
 
 std::vector<PortNotice> PortWatcher::take_notices() {

@@ -6,14 +6,24 @@
 #
 # Serves COM<FIRST>..COM<FIRST+COUNT-1> with the store in WORK/store, in the prefix WORK/prefix
 # (exported as WINEPREFIX). The server and the simulator end when the calling script exits.
+#
+#   start_simulated_modules SIMULATOR WORK FIRST COUNT [--fault COM<n>:<fault>]...
+#
+# Only the modules: their links COM<n> in WORK/ports, for a program that maps them itself (the
+# window tests' wine-x-run --com-ports WORK/ports). The simulator ends when the calling script exits.
 
 wineserver=$(command -v wineserver || echo /usr/lib/wine/wineserver)
 simulator_pid=
 
-stop_com_ports() {
+stop_simulated_modules() {
   if [ -n "$simulator_pid" ]; then
     kill "$simulator_pid" 2>/dev/null && wait "$simulator_pid" 2>/dev/null
   fi
+  simulator_pid=
+}
+
+stop_com_ports() {
+  stop_simulated_modules
   "$wineserver" -k 2>/dev/null || true
   "$wineserver" -w 2>/dev/null || true
 }
@@ -27,11 +37,10 @@ wait_for() {
   done
 }
 
-serve_com_ports() {
-  local wine_run=$1 simulator=$2 work=$3 first=$4 count=$5
-  shift 5
-  export WINEPREFIX=$work/prefix
-  trap stop_com_ports EXIT
+start_simulated_modules() {
+  local simulator=$1 work=$2 first=$3 count=$4
+  shift 4
+  trap stop_simulated_modules EXIT
   rm -rf "$work/ports" "$work/store"
   mkdir -p "$work"
   "$simulator" --ports "$work/ports" --store "$work/store" --first "$first" --count "$count" "$@" \
@@ -43,6 +52,15 @@ serve_com_ports() {
     cat "$work/simulator.log"
     return 1
   }
+}
+
+serve_com_ports() {
+  local wine_run=$1 simulator=$2 work=$3 first=$4 count=$5
+  shift 5
+  export WINEPREFIX=$work/prefix
+  start_simulated_modules "$simulator" "$work" "$first" "$count" "$@" || return 1
+  trap stop_com_ports EXIT
+  local last=$((first + count - 1))
   "$wine_run" reg delete 'HKLM\Software\Wine\Ports' /f >/dev/null 2>&1 || true
   local n
   for n in $(seq "$first" "$last"); do

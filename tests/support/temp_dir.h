@@ -14,7 +14,8 @@ class TempDir {
   TempDir& operator=(const TempDir&) = delete;
 
   const std::filesystem::path& path() const { return path_; }
-  std::string str() const { return path_.string(); }
+  // The path as UTF-8, as the tool keeps paths.
+  std::string str() const;
 
  private:
   std::filesystem::path path_;

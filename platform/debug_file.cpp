@@ -6,6 +6,9 @@
 
 #include "platform/debug_output.h"
 #include "platform/local_time.h"
+#ifdef _WIN32
+#include "platform/win/wide_text.h"
+#endif
 
 namespace platform {
 
@@ -15,7 +18,9 @@ std::unique_ptr<DebugFile> DebugFile::open(const std::string& path, std::string*
     file.reset(new DebugFile(stderr, false));
   } else {
 #ifdef _WIN32
-    std::FILE* out = std::fopen(path.c_str(), "a");
+    // The wide call, since the narrow one reads the path in the ANSI code page; in binary mode,
+    // so that each line ends in a line feed as on Linux.
+    std::FILE* out = ::_wfopen(win::widen(path).c_str(), L"ab");
 #else
     std::FILE* out = std::fopen(path.c_str(), "ae");
 #endif

@@ -8,8 +8,6 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "platform/utf8_path.h"
-
 namespace testing_support {
 
 TempDir::TempDir() {
@@ -29,10 +27,6 @@ TempDir::TempDir() {
   if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
   path_ = pattern;
 #endif
-}
-
-std::string TempDir::str() const {
-  return platform::utf8_text(path_);
 }
 
 TempDir::~TempDir() {

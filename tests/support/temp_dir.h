@@ -14,8 +14,7 @@ class TempDir {
   TempDir& operator=(const TempDir&) = delete;
 
   const std::filesystem::path& path() const { return path_; }
-  // The path as UTF-8, as the tool keeps paths.
-  std::string str() const;
+  std::string str() const { return path_.string(); }
 
  private:
   std::filesystem::path path_;

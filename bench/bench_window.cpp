@@ -249,6 +249,14 @@ int measure(const char* self, const std::string& title, const std::vector<std::s
   return code;
 }
 
+// The machine's load average over 1, 5 and 15 minutes: the figures hold for an idle machine.
+std::string load_average() {
+  std::ifstream in("/proc/loadavg");
+  std::string one, five, fifteen;
+  in >> one >> five >> fifteen;
+  return one + " " + five + " " + fifteen;
+}
+
 // The Windows build whose programs run under Wine: --windows-build, else $QUILL_WINDOWS_BUILD (a
 // relative one from the sources, as the scripts take it), else build/windows of the sources.
 fs::path windows_build(const std::string& chosen) {
@@ -287,7 +295,8 @@ int main(int argc, char** argv) {
   if (dialog) return run_dialog(argc, argv, size);
   if (wine_session) return bench::run_wine_session(windows_build(build), size, paints);
 
-  std::printf("6 modules x %lld bytes, settling time 0\n", static_cast<long long>(size));
+  std::printf("6 modules x %lld bytes, settling time 0; load average %s\n",
+              static_cast<long long>(size), load_average().c_str());
   // The dialog's process is this program again, started in the bench folder.
   const std::string self = fs::read_symlink("/proc/self/exe").string();
   Figures offscreen;
@@ -313,5 +322,6 @@ int main(int argc, char** argv) {
       ++failed;
     std::printf("\n%s", bench::figures_table(xvfb, wine).c_str());
   }
+  std::printf("load average at the end %s\n", load_average().c_str());
   return failed == 0 ? 0 : 1;
 }

@@ -209,7 +209,11 @@ int run(int64_t size, int first_com) {
     std::printf("    CPU time each: %.1f us in the process, %.1f us of it the window thread\n", cpu,
                 window_cpu);
     end_phase(phase);
-    if (!still) times = sends;
+    if (still) {
+      print_figure(bench::kStillNotifyMedianUs, bench::percentile(sends, 0.5));
+    } else {
+      times = sends;
+    }
   }
   begin_phase("round-trips", kSends);
   const double cpu_before_posts = bench::cpu_seconds();

@@ -104,6 +104,13 @@ std::vector<TableRow> figure_rows(const Figures& linux_window, const Figures& wi
       [](const Figures& f, bool w) {
         return w ? std::string() : goal(get(f, kNotifyP99Us), 1000, "<= 1 ms");
       });
+  add(
+      "  the same with the bar unchanged, nothing painted: median",
+      [](const Figures& f) {
+        const auto v = get(f, kStillNotifyMedianUs);
+        return v ? format("%.0f us", *v) : std::string();
+      },
+      none);
   add("  a PostMessageW round trip between two threads: median / p99",
       two("%.0f / %.0f us", kPostMedianUs, kPostP99Us), none);
   add(

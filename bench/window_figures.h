@@ -30,6 +30,7 @@ inline constexpr const char* kServerCpuS = "server_cpu_s";
 inline constexpr const char* kBareFirstPaintMedianMs = "bare_first_paint_median_ms";
 inline constexpr const char* kBareFirstPaintMaxMs = "bare_first_paint_max_ms";
 inline constexpr const char* kBarePeakMib = "bare_peak_mib";
+inline constexpr const char* kStillNotifyMedianUs = "still_notify_median_us";
 inline constexpr const char* kPostMedianUs = "post_median_us";
 inline constexpr const char* kPostP99Us = "post_p99_us";
 

@@ -60,6 +60,7 @@ TEST(WindowFigures, TheTableHoldsEachWindowToItsOwnGoals) {
   wine[bench::kPeakMib] = 38.2;    // 40.06 MB
   wine[bench::kPostMedianUs] = 41;
   wine[bench::kPostP99Us] = 95;
+  wine[bench::kStillNotifyMedianUs] = 61;
   const std::vector<bench::TableRow> rows = bench::figure_rows(linux_window, wine);
 
   const bench::TableRow paint = row(rows, "process start to first paint");
@@ -73,6 +74,10 @@ TEST(WindowFigures, TheTableHoldsEachWindowToItsOwnGoals) {
   EXPECT_EQ(row(rows, "  p99").linux_goal, "<= 1 ms  ok");
   EXPECT_EQ(row(rows, "  a PostMessageW").wine_figure, "41 / 95 us");
   EXPECT_EQ(row(rows, "  a PostMessageW").linux_figure, "-");
+  const bench::TableRow still = row(rows, "  the same with the bar unchanged");
+  EXPECT_EQ(still.wine_figure, "61 us");
+  EXPECT_EQ(still.wine_goal, "");
+  EXPECT_EQ(still.linux_figure, "-");
   const bench::TableRow cpu = row(rows, "ALL START");
   EXPECT_EQ(cpu.linux_figure, "1.25%");
   EXPECT_EQ(cpu.linux_goal, "<= 1%  MISSED");

@@ -8,8 +8,12 @@
 //     a process of its own: that process's CPU time against the wall time, its peak resident
 //     memory, and per module the wall time from the worker's start (its first status line) to its
 //     end notification against the floor that bench_download uses.
+// With --windows, the Windows window's figures under Wine follow (bench/wine_window.h), measured
+// with the programs of a Windows build (--windows-build DIR; $QUILL_WINDOWS_BUILD or build/windows
+// of the sources by default), and one table puts both windows' figures beside their goals.
 //
-//   bench_window [--size S] [--paints N]      (defaults: 102400 bytes, 10 first paints)
+//   bench_window [--size S] [--paints N] [--windows [--windows-build DIR]]
+//                                              (defaults: 102400 bytes, 10 first paints)
 #include <signal.h>
 #include <sys/resource.h>
 #include <time.h>
@@ -29,7 +33,10 @@
 #include <thread>
 #include <vector>
 
+#include "bench/bench_folder.h"
 #include "bench/run_figures.h"
+#include "bench/window_figures.h"
+#include "bench/wine_window.h"
 #include "engine/download_sequence.h"
 #include "engine/module_slot.h"
 #include "engine/notifications.h"
@@ -41,8 +48,12 @@
 namespace {
 
 using bench::cpu_seconds;
+using bench::Figures;
 using bench::floor_ms;
 using bench::peak_rss_kib;
+using bench::percentile;
+using bench::print_figure;
+using bench::thread_cpu_seconds;
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
@@ -51,19 +62,6 @@ int64_t monotonic_ns() {
   timespec now{};
   ::clock_gettime(CLOCK_MONOTONIC, &now);
   return static_cast<int64_t>(now.tv_sec) * 1000000000LL + now.tv_nsec;
-}
-
-double thread_cpu_seconds() {
-  timespec now{};
-  ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-  return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
-}
-
-double percentile(std::vector<double> values, double p) {
-  if (values.empty()) return 0;
-  std::sort(values.begin(), values.end());
-  const auto i = static_cast<size_t>(p * static_cast<double>(values.size() - 1) + 0.5);
-  return values[std::min(i, values.size() - 1)];
 }
 
 // ---- the dialog's process ----------------------------------------------------------------------
@@ -140,6 +138,8 @@ int run_dialog(int argc, char** argv, int64_t size) {
       "  progress notification, send to return: median %.1f us, p99 %.1f us, max %.1f us "
       "(%zu sends)\n",
       percentile(times, 0.5), percentile(times, 0.99), percentile(times, 1.0), times.size());
+  print_figure(bench::kNotifyMedianUs, percentile(times, 0.5));
+  print_figure(bench::kNotifyP99Us, percentile(times, 0.99));
 
   const double cpu_before = cpu_seconds();
   const double window_cpu_before = thread_cpu_seconds();
@@ -181,6 +181,11 @@ int run_dialog(int argc, char** argv, int64_t size) {
               static_cast<double>(peak_rss_kib()) / 1024.0,
               static_cast<double>(6 * size) / (1024.0 * 1024.0));
   if (boxes != 0) std::printf("  %d message boxes were shown\n", boxes);
+  print_figure(bench::kRunWallS, wall);
+  print_figure(bench::kRunCpuS, cpu);
+  print_figure(bench::kPeakMib, static_cast<double>(peak_rss_kib()) / 1024.0);
+  print_figure(bench::kWorstRatio, worst);
+  print_figure(bench::kPassed, passed);
   std::fflush(stdout);
   dialog.close();
   return passed == engine::kModuleCount ? 0 : 1;
@@ -189,51 +194,9 @@ int run_dialog(int argc, char** argv, int64_t size) {
 // ---- the driver
 // ----------------------------------------------------------------------------------
 
-struct Bench {
-  fs::path dir;
-  fs::path runtime;
-  pid_t simulator = -1;
-};
-
-Bench make_bench(int64_t size) {
-  Bench b;
-  std::string pattern = (fs::temp_directory_path() / "quillmark-window-XXXXXX").string();
-  if (!::mkdtemp(pattern.data())) return b;
-  b.dir = pattern;
-  b.runtime = b.dir / "runtime";
-  fs::create_directory(b.runtime);
-  fs::permissions(b.runtime, fs::perms::owner_all);
-  std::string content(static_cast<size_t>(size), '\0');
-  std::mt19937 random(42);
-  for (char& c : content) c = static_cast<char>(random());
-  std::ofstream(b.dir / "update.bin", std::ios::binary) << content;
-  std::ofstream ini(b.dir / "ZEBL.ini");
-  ini << "[FilePath]\r\nPath=" << (b.dir / "update.bin").string() << "\r\nSleepTime=0\r\n";
-  const char* ordinals[] = {"First", "Second", "Third", "Fourth", "Fifth", "Sixth"};
-  for (int k = 0; k < 6; ++k) ini << "[ATPort_" << ordinals[k] << "]\r\nnumber=" << k + 1 << "\r\n";
-  ini.close();
-
-  x_session::Child sim =
-      x_session::spawn({QUILL_SIMULATOR, "--count", "6", "--store", "store"}, b.dir, {}, true);
-  std::string line;
-  while (x_session::read_line(sim.output, &line) && line != "ready") {
-  }
-  ::close(sim.output);
-  b.simulator = line == "ready" ? sim.pid : -1;
-  return b;
-}
-
-void remove_bench(Bench& b) {
-  if (b.simulator > 0) {
-    ::kill(b.simulator, SIGTERM);
-    ::waitpid(b.simulator, nullptr, 0);
-  }
-  std::error_code ignored;
-  fs::remove_all(b.dir, ignored);
-}
-
 // Starts the program `paints` times and reads its first-paint stamp each time.
-void first_paints(const Bench& b, const std::vector<std::string>& env, int paints) {
+void first_paints(const bench::BenchFolder& b, const std::vector<std::string>& env, int paints,
+                  Figures* figures) {
   std::vector<double> ms;
   for (int i = 0; i < paints; ++i) {
     std::vector<std::string> e = env;
@@ -252,28 +215,57 @@ void first_paints(const Bench& b, const std::vector<std::string>& env, int paint
   }
   std::printf("  process start to first paint: median %.1f ms, max %.1f ms (%zu of %d starts)\n",
               percentile(ms, 0.5), percentile(ms, 1.0), ms.size(), paints);
+  if (ms.empty()) return;
+  (*figures)[bench::kFirstPaintMedianMs] = percentile(ms, 0.5);
+  (*figures)[bench::kFirstPaintMaxMs] = percentile(ms, 1.0);
 }
 
+// Measures the window on one platform; prints what it finds and adds its figures.
 int measure(const char* self, const std::string& title, const std::vector<std::string>& env,
-            int64_t size, int paints) {
+            int64_t size, int paints, Figures* figures) {
   std::printf("%s\n", title.c_str());
   std::fflush(stdout);
-  Bench b = make_bench(size);
+  bench::BenchFolder b = bench::make_bench(size);
   if (b.simulator < 0) {
     std::printf("  the simulator did not start\n");
-    remove_bench(b);
+    bench::remove_bench(b);
     return 1;
   }
-  first_paints(b, env, paints);
+  first_paints(b, env, paints, figures);
   std::fflush(stdout);
   std::vector<std::string> e = env;
   e.push_back("XDG_RUNTIME_DIR=" + b.runtime.string());
   x_session::Child child =
-      x_session::spawn({self, "--dialog", "--size", std::to_string(size)}, b.dir, e, false, true);
+      x_session::spawn({self, "--dialog", "--size", std::to_string(size)}, b.dir, e, true, true);
+  std::string line;
+  while (x_session::read_line(child.output, &line)) {
+    if (!bench::read_figure(line, figures)) std::printf("%s\n", line.c_str());
+    std::fflush(stdout);
+  }
+  ::close(child.output);
   const int code = x_session::wait_exit(child.pid);
   if (code != 0) std::printf("  the dialog's process ended with %d\n", code);
-  remove_bench(b);
+  bench::remove_bench(b);
   return code;
+}
+
+// The machine's load average over 1, 5 and 15 minutes: the figures hold for an idle machine.
+std::string load_average() {
+  std::ifstream in("/proc/loadavg");
+  std::string one, five, fifteen;
+  in >> one >> five >> fifteen;
+  return one + " " + five + " " + fifteen;
+}
+
+// The Windows build whose programs run under Wine: --windows-build, else $QUILL_WINDOWS_BUILD (a
+// relative one from the sources, as the scripts take it), else build/windows of the sources.
+fs::path windows_build(const std::string& chosen) {
+  const char* from_environment = std::getenv("QUILL_WINDOWS_BUILD");
+  fs::path build = !chosen.empty()               ? fs::path(chosen)
+                   : from_environment != nullptr ? fs::path(from_environment)
+                                                 : fs::path("build/windows");
+  if (chosen.empty() && build.is_relative()) build = fs::path(QUILL_SOURCE_DIR) / build;
+  return fs::absolute(build).lexically_normal();
 }
 
 }  // namespace
@@ -282,33 +274,54 @@ int main(int argc, char** argv) {
   int64_t size = 102400;
   int paints = 10;
   bool dialog = false;
+  bool windows = false;
+  bool wine_session = false;
+  std::string build;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "--dialog") dialog = true;
+    if (arg == "--windows") windows = true;
+    if (arg == "--wine-session") wine_session = true;
+    if (arg == "--windows-build" && i + 1 < argc) build = argv[++i];
     if (arg == "--size" && i + 1 < argc) size = std::atoll(argv[++i]);
     if (arg == "--paints" && i + 1 < argc) paints = std::atoi(argv[++i]);
   }
   if (size < 1 || paints < 1) {
-    std::fprintf(stderr, "usage: bench_window [--size BYTES] [--paints N]\n");
+    std::fprintf(stderr,
+                 "usage: bench_window [--size BYTES] [--paints N] [--windows [--windows-build "
+                 "DIR]]\n");
     return 2;
   }
   if (dialog) return run_dialog(argc, argv, size);
+  if (wine_session) return bench::run_wine_session(windows_build(build), size, paints);
 
-  std::printf("6 modules x %lld bytes, settling time 0\n", static_cast<long long>(size));
+  std::printf("6 modules x %lld bytes, settling time 0; load average %s\n",
+              static_cast<long long>(size), load_average().c_str());
   // The dialog's process is this program again, started in the bench folder.
   const std::string self = fs::read_symlink("/proc/self/exe").string();
-  int failed =
-      measure(self.c_str(), "offscreen platform", {"QT_QPA_PLATFORM=offscreen"}, size, paints);
+  Figures offscreen;
+  int failed = measure(self.c_str(), "offscreen platform", {"QT_QPA_PLATFORM=offscreen"}, size,
+                       paints, &offscreen);
   if (!x_session::on_path("Xvfb")) {
     std::printf("Xvfb: not installed, skipped\n");
     return failed;
   }
-  x_session::Xvfb x;
-  if (x.display().empty()) {
-    std::printf("Xvfb: did not start\n");
-    return 1;
+  Figures xvfb;
+  {
+    x_session::Xvfb x;
+    if (x.display().empty()) {
+      std::printf("Xvfb: did not start\n");
+      return 1;
+    }
+    failed += measure(self.c_str(), "Xvfb " + x.display() + " (xcb platform)",
+                      {"QT_QPA_PLATFORM=xcb", x.env()}, size, paints, &xvfb);
   }
-  failed += measure(self.c_str(), "Xvfb " + x.display() + " (xcb platform)",
-                    {"QT_QPA_PLATFORM=xcb", x.env()}, size, paints);
+  if (windows) {
+    const Figures wine = bench::measure_under_wine(self, windows_build(build), size, paints);
+    if (wine.count(bench::kPassed) == 0 || wine.at(bench::kPassed) != engine::kModuleCount)
+      ++failed;
+    std::printf("\n%s", bench::figures_table(xvfb, wine).c_str());
+  }
+  std::printf("load average at the end %s\n", load_average().c_str());
   return failed == 0 ? 0 : 1;
 }

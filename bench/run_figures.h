@@ -1,8 +1,15 @@
 #pragma once
 
 // Figures shared by the benchmarks that time whole runs: the protocol's floor for a run, and the
-// process's own CPU time and peak resident memory.
+// process's own CPU time and peak resident memory (also in the Windows programs of the benchmarks).
+#ifdef _WIN32
+#include <windows.h>
+// windows.h first: psapi.h needs its types.
+#include <psapi.h>
+#else
 #include <sys/resource.h>
+#include <time.h>
+#endif
 
 #include <algorithm>
 #include <cstdint>
@@ -29,6 +36,34 @@ inline int64_t floor_ms(int64_t size) {
   return ms;
 }
 
+#ifdef _WIN32
+inline double filetime_seconds(const FILETIME& time) {
+  return static_cast<double>((static_cast<uint64_t>(time.dwHighDateTime) << 32) |
+                             time.dwLowDateTime) /
+         1e7;
+}
+
+// Peak working set of this process, in KiB; -1 when unknown.
+inline long peak_rss_kib() {
+  PROCESS_MEMORY_COUNTERS counters{};
+  if (!::GetProcessMemoryInfo(::GetCurrentProcess(), &counters, sizeof counters)) return -1;
+  return static_cast<long>(counters.PeakWorkingSetSize / 1024);
+}
+
+// CPU time of this process so far (user and kernel), in seconds.
+inline double cpu_seconds() {
+  FILETIME created, ended, kernel, user;
+  if (!::GetProcessTimes(::GetCurrentProcess(), &created, &ended, &kernel, &user)) return 0;
+  return filetime_seconds(kernel) + filetime_seconds(user);
+}
+
+// CPU time of the calling thread so far (user and kernel), in seconds.
+inline double thread_cpu_seconds() {
+  FILETIME created, ended, kernel, user;
+  if (!::GetThreadTimes(::GetCurrentThread(), &created, &ended, &kernel, &user)) return 0;
+  return filetime_seconds(kernel) + filetime_seconds(user);
+}
+#else
 // Peak resident memory of this process (VmHWM), in KiB; -1 when unknown.
 inline long peak_rss_kib() {
   std::ifstream status("/proc/self/status");
@@ -45,5 +80,13 @@ inline double cpu_seconds() {
   return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
          static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
+
+// CPU time of the calling thread so far, in seconds.
+inline double thread_cpu_seconds() {
+  timespec now{};
+  ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+  return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
+}
+#endif
 
 }  // namespace bench

@@ -126,6 +126,7 @@ bool COR_VEXDlg::enter_means_all_start() const {
 
 void COR_VEXDlg::send_message(uint32_t msg, uintptr_t wParam, intptr_t lParam) {
   behaviour_.send_message(msg, wParam, lParam);
+  if (notified_) notified_(msg, wParam, lParam);
 }
 
 INT_PTR CALLBACK COR_VEXDlg::DialogProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {

@@ -63,6 +63,10 @@ class COR_VEXDlg final : public engine::MainWindow, private dialog::Face {
   void set_run_started_handler(std::function<void(int)> handler) {
     run_started_ = std::move(handler);
   }
+  // Called on the window thread once a worker's notification has been handled, with its message
+  // and parameters (the window benchmark times runs by them); empty: nothing.
+  using NotificationHandler = std::function<void(uint32_t msg, uintptr_t wParam, intptr_t lParam)>;
+  void set_notification_handler(NotificationHandler handler) { notified_ = std::move(handler); }
   // The text that the pointer shows over a status line, as the tooltip control holds it.
   std::wstring tooltip_text(int id) const;
 
@@ -121,6 +125,7 @@ class COR_VEXDlg final : public engine::MainWindow, private dialog::Face {
   bool ended_ = false;
   std::function<void()> first_paint_;
   std::function<void(int)> run_started_;
+  NotificationHandler notified_;
 };
 
 }  // namespace ui_win

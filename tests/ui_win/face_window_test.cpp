@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <array>
 #include <cstdio>
 #include <fstream>
 #include <thread>
@@ -12,6 +13,7 @@
 #include "config/settings.h"
 #include "dialog/login.h"
 #include "engine/module_slot.h"
+#include "engine/notifications.h"
 #include "platform/tool_locks.h"
 #include "platform/win/wide_text.h"
 #include "tests/ui_win/face_bench.h"
@@ -43,6 +45,25 @@ TEST_F(FaceBench, EnterStartsSixModulesToPassAndTheCloseWaitsForThem) {
   HWND dialog = face->hwnd();
   int started = 0;
   face->set_run_started_handler([&](int) { ++started; });
+  // Each worker's notification is told once the dialog has handled it (the window benchmark times
+  // runs by them).
+  struct Told {
+    std::string first_status;
+    int progress = 0;
+    int finished = 0;
+    std::string caption_at_end;
+  };
+  std::array<Told, 6> told;
+  face->set_notification_handler([&](uint32_t msg, uintptr_t wParam, intptr_t) {
+    const uint32_t status = msg - engine::WM_SLOT_STATUS;
+    if (status < 6 && wParam != 0 && told[status].first_status.empty())
+      told[status].first_status = reinterpret_cast<const char*>(wParam);
+    if (msg - engine::WM_SLOT_PROGRESS < 6) ++told[msg - engine::WM_SLOT_PROGRESS].progress;
+    if (const uint32_t k = msg - engine::WM_SLOT_FINISHED; k < 6) {
+      ++told[k].finished;
+      told[k].caption_at_end = text(panel(static_cast<int>(k)).start_button);
+    }
+  });
 
   // The window as it opens: ALL START is the default, the first port list has the focus, every
   // module shows its port and "START", nothing of a result shows, the strip offers Login.
@@ -108,6 +129,11 @@ TEST_F(FaceBench, EnterStartsSixModulesToPassAndTheCloseWaitsForThem) {
     EXPECT_TRUE(stored(7u + static_cast<unsigned>(k), content));
     EXPECT_EQ(picture_colour(k), kPass);
     EXPECT_EQ(text(panel(k).status_line), "download success!");
+    const Told& run = told[static_cast<size_t>(k)];
+    EXPECT_EQ(run.first_status.rfind("Prepare to download", 0), 0u) << run.first_status;
+    EXPECT_GT(run.progress, 0);
+    EXPECT_EQ(run.finished, 1);
+    EXPECT_EQ(run.caption_at_end, "START");
   }
   window_testing::take_screenshot(L"face-results", dialog);
 

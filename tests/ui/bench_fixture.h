@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/module_slot.h"
 #include "tests/support/temp_dir.h"
 #include "tests/ui/wait_until.h"
 #include "tools/simulator/pty_module_server.h"
@@ -90,6 +91,14 @@ class BenchTest : public ::testing::Test {
   }
   QPushButton* all_start_button() const {
     return control<QPushButton>(ui::ControlRole::all_start_button);
+  }
+
+  // Module k's exit code once its worker has returned: the worker's last notice (the button
+  // reading START again) comes before its return, so the code may not be set yet at that notice.
+  int exit_code_after_return(int k) const {
+    const engine::ModuleSlot& slot = engine::slots()[k];
+    EXPECT_TRUE(wait_until([&] { return !engine::worker_in_progress(slot); }, 60000));
+    return slot.exitCode.load();
   }
 
   void TearDown() override { dialog.reset(); }

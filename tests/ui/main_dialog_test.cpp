@@ -52,7 +52,7 @@ TEST_F(BenchTest, OneModuleRunsToPassAndTheFileArrivesWhole) {
   EXPECT_FALSE(lines.contains("left from before"));
   EXPECT_EQ(progress_bar(0)->GetPos(), 0);
   EXPECT_TRUE(shows_colour(result_picture(0), resources::kPassBackground));
-  EXPECT_EQ(slot(0).exitCode.load(), engine::DL_OK);
+  EXPECT_EQ(exit_code_after_return(0), engine::DL_OK);
   EXPECT_EQ(testing_support::read_file(bench.path() / "store" / "COM1" / "update.bin"), content);
   EXPECT_TRUE(boxes.messages.empty());
 }
@@ -125,7 +125,7 @@ TEST_F(BenchTest, CloseIsRefusedWhileAWorkerIsActiveAndClosesEverythingAfterward
   start_button(0)->click();  // PAUSE
   ASSERT_TRUE(ui_testing::wait_until_equal([&] { return start_button(0)->text(); },
                                            QString("START"), kRunLimitMs));
-  EXPECT_EQ(slot(0).exitCode.load(), engine::DL_PAUSED);
+  EXPECT_EQ(exit_code_after_return(0), engine::DL_PAUSED);
   EXPECT_EQ(status_line(0)->text(), "device1 errcode=15");
   // The cause behind the code is one hover away.
   EXPECT_TRUE(status_line(0)->toolTip().contains("Download Pause!"));
@@ -174,8 +174,8 @@ TEST_F(BenchTest, AllStartStartsTheModulesWithPortsInOrderHalfASecondApart) {
   ASSERT_TRUE(ui_testing::wait_until(
       [&] { return start_button(1)->text() == "START" && start_button(4)->text() == "START"; },
       kRunLimitMs));
-  EXPECT_EQ(slot(1).exitCode.load(), engine::DL_OK);
-  EXPECT_EQ(slot(4).exitCode.load(), engine::DL_OK);
+  EXPECT_EQ(exit_code_after_return(1), engine::DL_OK);
+  EXPECT_EQ(exit_code_after_return(4), engine::DL_OK);
   EXPECT_TRUE(boxes.messages.empty());  // no reminder for the modules without a port
 }
 

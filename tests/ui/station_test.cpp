@@ -99,7 +99,7 @@ TEST_F(StationTest, APluggedInModuleStartsOnlyOnItsOwnPortAndEachRunIsRecordedAn
     ASSERT_TRUE(other->add(8, {}));
     auto module = plug();
     await_passes(cycle);
-    EXPECT_EQ(engine::slots()[0].exitCode.load(), engine::DL_OK);
+    EXPECT_EQ(exit_code_after_return(0), engine::DL_OK);
     EXPECT_TRUE(result_picture(0)->isVisible());
     for (int k = 1; k < 6; ++k) EXPECT_EQ(start_button(k)->text(), "START");
     other.reset();

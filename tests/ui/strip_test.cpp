@@ -181,7 +181,7 @@ TEST_F(BenchTest, TheSettingsModeStartsNoRunAndLetsEveryRunBeStopped) {
   start_button(0)->click();
   ASSERT_TRUE(ui_testing::wait_until_equal([&] { return start_button(0)->text(); },
                                            QString("START"), 60000));
-  EXPECT_EQ(engine::slots()[0].exitCode.load(), engine::DL_PAUSED);
+  EXPECT_EQ(exit_code_after_return(0), engine::DL_PAUSED);
   EXPECT_FALSE(start_button(0)->isEnabled());
 
   control<QPushButton>(ControlRole::save_button)->click();

@@ -43,6 +43,14 @@ endif()
 # Every program of the build runs under Wine in a private prefix of the build folder, made once
 # with wineboot, without a display: the user's own prefix is never touched.
 set(QUILL_WINE_PREFIX ${CMAKE_BINARY_DIR}/wine-prefix CACHE PATH "Wine prefix of the tests")
+# Wine takes the system's ANSI code page from the Linux locale. The build holds a Chinese locale
+# (code page 936) as a copy of C.UTF-8 under that name, found through LOCPATH: nothing needs
+# installing, and file names stay UTF-8 on the Linux side. wine-run uses it on request.
+set(QUILL_WINE_LOCALES ${CMAKE_BINARY_DIR}/locales)
+if(NOT EXISTS /usr/lib/locale/C.utf8/LC_CTYPE)
+  message(FATAL_ERROR "the C.UTF-8 locale is missing (/usr/lib/locale/C.utf8, package libc-bin)")
+endif()
+file(COPY /usr/lib/locale/C.utf8/ DESTINATION ${QUILL_WINE_LOCALES}/zh_CN.UTF-8)
 if(CMAKE_CROSSCOMPILING AND CMAKE_CROSSCOMPILING_EMULATOR)
   set(QUILL_WINE ${CMAKE_CROSSCOMPILING_EMULATOR})
   configure_file(${PROJECT_SOURCE_DIR}/cmake/wine-run.sh.in ${CMAKE_BINARY_DIR}/wine-run @ONLY

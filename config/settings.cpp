@@ -10,6 +10,8 @@
 #include "engine/run_control.h"
 #include "platform/atol_number.h"
 #include "platform/executable_dir.h"
+#include "platform/files.h"
+#include "platform/utf8_path.h"
 
 namespace config {
 
@@ -53,11 +55,13 @@ std::string value_of(const ProfileText& settings, std::string_view section, std:
   return profile_string(settings, section, key, default_value);
 }
 
-// The `Path` value. One longer than a path can be here is not used at all: cut, it would name a
+// The `Path` value, as UTF-8 where the system's paths are text (a path written in the ANSI code
+// page is converted). One longer than a path can be here is not used at all: cut, it would name a
 // different file.
 std::string path_value(const ProfileText& settings, const char* caller) {
-  std::string_view path = settings.find("FilePath", "Path").value_or("");
-  if (path.size() <= kMaxPathLength) return std::string(path);
+  const std::string path =
+      platform::outside_path_text(settings.find("FilePath", "Path").value_or(""));
+  if (path.size() <= kMaxPathLength) return path;
   engine::debug_trace("%s Path of %zu characters is too long and is not used.", caller,
                       path.size());
   return {};
@@ -81,7 +85,9 @@ bool write_setting(const std::string& directory, std::string_view section, std::
 
 std::string settings_path_in(const std::string& directory) {
   if (directory.empty()) return {};
-  return directory + (directory.back() == '/' ? "" : "/") + kSettingsFileName;
+  const bool separated =
+      std::string_view(platform::kPathSeparators).find(directory.back()) != std::string_view::npos;
+  return directory + (separated ? "" : "/") + kSettingsFileName;
 }
 
 std::array<ModulePorts, 6> read_module_ports(const std::string& directory) {

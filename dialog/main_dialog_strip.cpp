@@ -8,6 +8,7 @@
 #include "dialog/main_dialog.h"
 #include "platform/executable_dir.h"
 #include "platform/files.h"
+#include "platform/utf8_path.h"
 
 namespace dialog {
 
@@ -32,9 +33,8 @@ std::string browse_folder(const std::string& update_file) {
   const size_t cut = update_file.find_last_of(platform::kPathSeparators);
   if (cut == std::string::npos || cut == 0) return bench;
   std::string folder = update_file.substr(0, cut);
-  const std::u8string wide(folder.begin(), folder.end());
   std::error_code error;
-  if (!std::filesystem::is_directory(std::filesystem::path(wide), error)) return bench;
+  if (!std::filesystem::is_directory(platform::utf8_path(folder), error)) return bench;
   return folder;
 }
 

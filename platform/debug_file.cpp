@@ -18,8 +18,9 @@ std::unique_ptr<DebugFile> DebugFile::open(const std::string& path, std::string*
     file.reset(new DebugFile(stderr, false));
   } else {
 #ifdef _WIN32
-    // The path is UTF-8; the narrow call would read it in the ANSI code page.
-    std::FILE* out = ::_wfopen(win::widen(path).c_str(), L"a");
+    // The wide call, since the narrow one reads the path in the ANSI code page; in binary mode,
+    // so that each line ends in a line feed as on Linux.
+    std::FILE* out = ::_wfopen(win::widen(path).c_str(), L"ab");
 #else
     std::FILE* out = std::fopen(path.c_str(), "ae");
 #endif

@@ -137,3 +137,28 @@ TEST_F(RunnerRecordTest, TheSummaryTellsTheRecordsCausesAndRecordsThatWereNotWri
       << out;
   EXPECT_EQ(out.find("not written"), std::string::npos);
 }
+
+// A bench folder named in Chinese holds everything of its run. An update file named in another
+// encoding (code page 936 bytes, from a Windows archive) is sent under those bytes, and the report,
+// whose JSON text must be UTF-8, shows them as U+FFFD instead of breaking off.
+TEST_F(RunnerRecordTest, AChineseNamedBenchHoldsItsRunAndANameInAnotherEncodingIsReported) {
+  const fs::path cn = bench.path() / "测试台";
+  const std::string name = "\xC9\xFD\xBC\xB6\xB0\xFC.bin", content(5000, 'Z');  // 升级包.bin
+  fs::create_directory(cn);
+  std::ofstream(cn / name, std::ios::binary) << content;
+  std::ofstream(cn / "ZEBL.ini") << "[FilePath]\nPath=" << (cn / name).string()
+                                 << "\nSleepTime=0\n[ATPort_First]\nnumber=1\n";
+  Process sim = spawn({QUILL_SIMULATOR, "--store", "store", "--count", "1"}, cn, runtime.str());
+  wait_ready(sim.output);
+  Process run = spawn({QUILL_RUNNER, "--json", "--debug", "调试.log"}, cn, runtime.str());
+  const auto report = nlohmann::json::parse(read_all(run.output), nullptr, false);
+  EXPECT_EQ(wait_exit(run.pid), 0);
+  ASSERT_FALSE(report.is_discarded());
+  EXPECT_EQ(report["modules"][0]["file"],
+            (cn / "\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD.bin").string());
+  EXPECT_EQ(read_file(cn / "store" / "COM1" / name), content);
+  EXPECT_NE(read_file(cn / "runs.csv").find("," + (cn / name).string() + ",5000,"),
+            std::string::npos);
+  EXPECT_NE(read_file(cn / "调试.log").find("read_cfgini_file()"), std::string::npos);
+  stop(sim);
+}

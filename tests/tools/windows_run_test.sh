@@ -70,6 +70,37 @@ check "the missing port is recorded without a result" \
   grep -q ',,OpenATPort Failed!: COM8[^,]*,0,' "$work/bench/runs.csv"
 check "and counted as neither pass nor failure" grep -q ', 1 other$' <<<"$out"
 
+# A bench folder, an update file and a debug file named in Chinese: the runner finds its settings
+# (with a UTF-8 mark) there, the module stores the file under its UTF-8 name, the record and the log
+# are the folder's.
+cn=$work/测试台
+rm -rf "$cn" && mkdir -p "$cn" && head -c 20000 /dev/urandom >"$cn/升级包.bin"
+cn_settings() {  # cn_settings FILE: ZEBL.ini for Module1 on COM9
+  printf '[FilePath]\r\nPath=%s\r\nSleepTime=0\r\n[ATPort_First]\r\nnumber=9\r\n' \
+    "$(windows_path "$cn/$1")"
+}
+{ printf '\xEF\xBB\xBF' && cn_settings 升级包.bin; } >"$cn/ZEBL.ini"
+run "$cn" --debug 调试.log
+check "Module1 passes in the Chinese bench" grep -q '^Module1 COM9 PASS$' <<<"$out"
+check "the module holds the file under its UTF-8 name" \
+  cmp -s "$cn/升级包.bin" "$work/store/COM9/升级包.bin"
+check "the record names the file in UTF-8" \
+  grep -qF ",$(windows_path "$cn/升级包.bin"),20000," "$cn/runs.csv"
+check "the AT traffic is logged there" grep -qF 'AT+CFSWFILE=0,"升级包.bin",1,' "$cn/AtLog_1.ini"
+check "the debug file is there" grep -qF 'read_cfgini_file()' "$cn/调试.log"
+
+# The same from settings that an older tool wrote in code page 936, as on a Chinese system: the
+# module gets the name in UTF-8. 誠's second byte in 936 is a backslash, which must not cut it.
+cp "$cn/升级包.bin" "$cn/升级包_誠.bin"
+cn_settings 升级包_誠.bin | iconv -f UTF-8 -t GBK >"$cn/ZEBL.ini"
+QUILL_WINE_LOCALE=zh_CN.UTF-8 run "$cn" --json
+check "the report names the file in UTF-8" grep -qF '\\升级包_誠.bin",' <<<"$out"
+check "the report gives the file's size" grep -qF '"size": 20000,' <<<"$out"
+check "the module holds the 936 path's file under its UTF-8 name" \
+  cmp -s "$cn/升级包_誠.bin" "$work/store/COM9/升级包_誠.bin"
+check "the record names the 936 path in UTF-8" \
+  grep -qF ",$(windows_path "$cn/升级包_誠.bin"),20000," "$cn/runs.csv"
+
 # While one runner waits out a long settling time, a second one is refused.
 (cd "$work/bench2" && exec "$wine_run" "$runner" 1 >"$work/first.out" 2>&1) &
 first=$!

@@ -1,9 +1,5 @@
 #include "tools/runner/bench_checks.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -11,38 +7,30 @@
 
 #include "engine/file_image.h"
 #include "platform/com_ports.h"
+#include "platform/files.h"
 
 namespace runner {
 
-namespace {
-
-#ifdef _WIN32
-// Nothing is opened with a descriptor that a program started later could inherit.
-constexpr int O_CLOEXEC = 0;
-#endif
-
-}  // namespace
+// The files are looked at through the platform's file calls, which take UTF-8 paths everywhere
+// (the C library's narrow calls read a path in the ANSI code page on Windows).
 
 bool check_settings_file(const std::string& path, std::string* why) {
-  struct stat st {};
   if (path.empty()) {
     *why = "ZEBL.ini: the working directory cannot be determined";
     return false;
   }
-  if (::stat(path.c_str(), &st) != 0) {
-    *why = path + ": " + std::strerror(errno) + " (start quillmark-run in the bench folder)";
+  platform::FileError error;
+  const platform::File file = platform::File::open(path, platform::FileAccess::read, &error);
+  platform::FileStatus status;
+  if (!file.is_open() || !file.status(&status, &error)) {
+    *why = path + ": " + error.text +
+           (error.missing ? " (start quillmark-run in the bench folder)" : "");
     return false;
   }
-  if (S_ISDIR(st.st_mode)) {
+  if (status.directory) {
     *why = path + ": is a folder, not the settings file";
     return false;
   }
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    *why = path + ": " + std::strerror(errno);
-    return false;
-  }
-  ::close(fd);
   return true;
 }
 
@@ -58,17 +46,17 @@ bool check_update_file(const std::string& path, std::string* why) {
   }
   int32_t size = 0;
   if (engine::file_read(path, &size)) return true;
-  struct stat st {};
-  if (::stat(path.c_str(), &st) != 0)
-    *why = path + ": " + std::strerror(errno);
-  else if (S_ISDIR(st.st_mode))
+  platform::FileError error;
+  const platform::File file = platform::File::open(path, platform::FileAccess::read, &error);
+  platform::FileStatus status;
+  if (!file.is_open() || !file.status(&status, &error))
+    *why = path + ": " + error.text;
+  else if (status.directory)
     *why = path + ": is a folder, not an update file";
-  else if (!S_ISREG(st.st_mode))
+  else if (!status.regular)
     *why = path + ": is not a regular file";
-  else if (st.st_size == 0)
+  else if (status.size == 0)
     *why = path + ": is empty";
-  else if (::access(path.c_str(), R_OK) != 0)
-    *why = path + ": " + std::strerror(errno);
   else
     *why = path + ": cannot be read whole (over 2 GiB, or changed while it was read)";
   return false;

@@ -40,6 +40,10 @@
 #include "platform/debug_file.h"
 #include "platform/executable_dir.h"
 #include "platform/tool_locks.h"
+#include "platform/utf8_path.h"
+#ifdef _WIN32
+#include "platform/win/wide_text.h"
+#endif
 #include "tools/runner/bench_checks.h"
 #include "tools/runner/call_queue.h"
 #include "tools/runner/options.h"
@@ -90,9 +94,25 @@ bool console_redraws() {
   HANDLE out = ::GetStdHandle(STD_OUTPUT_HANDLE);
   DWORD mode = 0;
   if (!::GetConsoleMode(out, &mode)) return false;
-  if (!::SetConsoleMode(out, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING)) return false;
-  ::SetConsoleOutputCP(CP_UTF8);
-  return true;
+  return ::SetConsoleMode(out, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
+}
+
+// Everything the runner prints is UTF-8 (paths in any language): a console shows it in its UTF-8
+// code page, which is set for the run and given back at the end, since the console outlives it.
+UINT console_code_page = 0;
+
+void give_back_console_code_page() {
+  ::SetConsoleOutputCP(console_code_page);
+}
+
+void print_utf8_on_console() {
+  DWORD mode = 0;
+  if (!::GetConsoleMode(::GetStdHandle(STD_OUTPUT_HANDLE), &mode) &&
+      !::GetConsoleMode(::GetStdHandle(STD_ERROR_HANDLE), &mode))
+    return;
+  console_code_page = ::GetConsoleOutputCP();
+  if (console_code_page == CP_UTF8 || !::SetConsoleOutputCP(CP_UTF8)) return;
+  std::atexit(give_back_console_code_page);
 }
 #else
 int terminal_width() {
@@ -111,9 +131,10 @@ std::string iso(std::chrono::system_clock::time_point t) {
   return t == std::chrono::system_clock::time_point{} ? std::string() : runner::local_time_stamp(t);
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int run(int argc, char** argv) {
+#ifdef _WIN32
+  print_utf8_on_console();
+#endif
   runner::Options options;
   std::string error;
   if (!runner::parse_options(argc, argv, &options, &error)) {
@@ -152,9 +173,7 @@ int main(int argc, char** argv) {
   }
 
   // Bad input is told before any module starts, with the path and the reason.
-  char cwd[4096];
-  const std::string settings =
-      config::settings_path_in(::getcwd(cwd, sizeof cwd) ? std::string(cwd) : std::string());
+  const std::string settings = config::settings_path_in(platform::working_directory());
   if (!runner::check_settings_file(settings, &error)) return bad_input(error);
   config::LoadFilePath();
   config::load_settings();
@@ -179,7 +198,7 @@ int main(int argc, char** argv) {
   const std::string update_file = slots[modules.front()].filePath;
   if (!runner::check_update_file(update_file, &error)) return bad_input(error);
   std::error_code size_error;
-  const auto update_size = std::filesystem::file_size(update_file, size_error);
+  const auto update_size = std::filesystem::file_size(platform::utf8_path(update_file), size_error);
 
   // The ports of a new bench get their links, and a stale link is never opened.
   devices::prepare_bench_ports();
@@ -318,7 +337,29 @@ int main(int argc, char** argv) {
                        {"passed", today.passed},
                        {"failed", today.failed},
                        {"other", today.other}};
-    std::printf("%s\n", report.dump(2).c_str());
+    // A path that is not UTF-8 (a Linux file named in another encoding) cannot be JSON text: its
+    // stray bytes are shown as U+FFFD rather than ending the report.
+    std::printf("%s\n",
+                report.dump(2, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
   }
   return exit_code;
 }
+
+}  // namespace
+
+#ifdef _WIN32
+// The arguments arrive in UTF-16, split as for main(), so that a path in any language reaches the
+// runner whole (the narrow ones hold only what the ANSI code page can show); inside they are UTF-8.
+int wmain(int argc, wchar_t** wide_argv) {
+  std::vector<std::string> args;
+  for (int i = 0; i < argc; ++i) args.push_back(platform::win::narrow(wide_argv[i]));
+  std::vector<char*> argv;
+  for (std::string& arg : args) argv.push_back(arg.data());
+  argv.push_back(nullptr);
+  return run(argc, argv.data());
+}
+#else
+int main(int argc, char** argv) {
+  return run(argc, argv);
+}
+#endif

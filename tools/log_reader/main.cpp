@@ -6,19 +6,15 @@
 // Exit status: 0 the logs were printed, 1 no log found or a log that cannot be read, 2 bad
 // arguments.
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <iostream>
 #include <optional>
 #include <string>
-#include <vector>
 
 #include "platform/files.h"
 #include "tools/log_reader/log_view.h"
 #ifdef _WIN32
-#include <windows.h>
-
-#include "platform/win/wide_text.h"
+#include "platform/win/console.h"
 #endif
 
 #ifndef QUILL_VERSION
@@ -156,33 +152,12 @@ int run(int argc, const char* const* argv) {
 }  // namespace
 
 #ifdef _WIN32
-namespace {
-
-UINT console_code_page = 0;
-
-void give_back_console_code_page() {
-  ::SetConsoleOutputCP(console_code_page);
-}
-
-}  // namespace
-
 // The arguments arrive in UTF-16, so that a bench folder named in any language is found; inside
-// they are UTF-8. What is printed is UTF-8 too, which a console shows in its UTF-8 code page (set
-// for the run and given back at the end: the console outlives the program).
+// they are UTF-8, as is what is printed.
 int wmain(int argc, wchar_t** wide_argv) {
-  DWORD mode = 0;
-  if (::GetConsoleMode(::GetStdHandle(STD_OUTPUT_HANDLE), &mode) ||
-      ::GetConsoleMode(::GetStdHandle(STD_ERROR_HANDLE), &mode)) {
-    console_code_page = ::GetConsoleOutputCP();
-    if (console_code_page != CP_UTF8 && ::SetConsoleOutputCP(CP_UTF8))
-      std::atexit(give_back_console_code_page);
-  }
-  std::vector<std::string> args;
-  for (int i = 0; i < argc; ++i) args.push_back(platform::win::narrow(wide_argv[i]));
-  std::vector<const char*> argv;
-  for (const std::string& arg : args) argv.push_back(arg.c_str());
-  argv.push_back(nullptr);
-  return run(argc, argv.data());
+  platform::win::print_utf8_on_console();
+  platform::win::Utf8Arguments args(argc, wide_argv);
+  return run(args.argc(), args.argv());
 }
 #else
 int main(int argc, char** argv) {

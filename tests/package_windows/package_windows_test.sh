@@ -19,7 +19,7 @@ set -euo pipefail
 step=$1 work=$2 source_dir=$3 build=$4 version=$5 wine_run=$6 simulator=$7
 trap 'echo "package_windows_test.sh: line $LINENO failed (exit $?): $BASH_COMMAND" >&2' ERR
 
-for tool in wixl msiinfo msiextract zip unzip osslsigncode openssl; do
+for tool in wixl msiinfo msiextract zip unzip osslsigncode openssl script perl; do
   command -v "$tool" >/dev/null || {
     echo "SKIPPED: $tool is missing (scripts/setup windows installs it)"
     exit 77
@@ -239,6 +239,19 @@ check_bench_run() {  # check_bench_run BENCH PROGRAM_FOLDER (a Windows path)
   check "the log reader reads a bench named with --dir" grep -q 'received  \\r\\nOK\\r\\n$' <<<"$out"
 }
 
+# Runs a program in a pseudo-terminal, which Wine turns into the program's console: what the
+# console showed, without the terminal's control sequences, in $out, the exit code in $code.
+console_run() {  # console_run FOLDER PROGRAM ARGS...
+  local folder=$1
+  shift
+  code=0
+  (cd "$folder" && script -qec "stty cols 200; $(printf '%q ' timeout 240 "$wine_run" "$@")" \
+    "$work/console.txt" </dev/null >/dev/null) || code=$?
+  # Wine draws a run of spaces as "erase to the end of the line, move right".
+  out=$(perl -pe 's/\e\[K\e\[(\d+)C/" " x $1/ge; s/\e\[[0-9;?]*[A-Za-z]//g; s/\r//g' \
+    "$work/console.txt")
+}
+
 # The files of the prefix's drive C:, with the temporary ones left out.
 files_of_drive_c() {
   (cd "$WINEPREFIX/drive_c" && find . -type f ! -path '*/Temp/*' ! -path './windows/temp/*' | sort)
@@ -329,6 +342,20 @@ check_portable() {
   unzip -q -o "$zip" -d "$work/portable"
   check "the settings survive a new unpacking" cmp -s "$work/settings.ini" "$folder/ZEBL.ini"
   check "so does the record of runs" test "$(grep -c ',0,,' "$folder/runs.csv")" = 2
+
+  # Started in a console (Wine makes one of a pseudo-terminal) the runner shows its results there,
+  # and so do the log reader's help and errors, with the same exit codes.
+  rm -f "$work/store/COM7/update.bin"
+  console_run "$folder" "$(windows_path "$folder")\\quillmark-run.exe" 1
+  check "the runner ran in Wine's console" grep -q $'\e\\[?25l' "$work/console.txt"
+  check "the runner passes in a console" test "$code" = 0
+  check "its result row is on the console" grep -qx 'Module1 COM7 PASS' <<<"$out"
+  check "its store has the update file" cmp -s "$work/update.bin" "$work/store/COM7/update.bin"
+  console_run "$folder" "$(windows_path "$folder")\\quillmark-log.exe" --help
+  check "the log reader's help on the console" test "$code/$(grep -m1 '^Usage' <<<"$out")" = \
+    "0/Usage: quillmark-log [--dir BENCH] [--module N] [--tail K] [--raw]"
+  console_run "$folder" "$(windows_path "$folder")\\quillmark-log.exe" --module 3
+  check "a missing log is told on the console" test "$code/$(grep -c 'AtLog_3.ini' <<<"$out")" = 1/1
   finish
 }
 

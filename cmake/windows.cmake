@@ -6,6 +6,9 @@ add_compile_definitions(_WIN32_WINNT=0x0601 WINVER=0x0601 WIN32_LEAN_AND_MEAN NO
 # printf and its format checks as the C standard defines them (%zu, %lld), not the older runtime's.
 add_compile_definitions(__USE_MINGW_ANSI_STDIO=1)
 
+# Resource scripts (the window's dialogs, every program's version), for targets in any folder.
+enable_language(RC)
+
 # Files are opened in binary mode by default: nothing the tools read or write is ever translated.
 execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=binmode.o
                 OUTPUT_VARIABLE QUILL_BINMODE_OBJECT OUTPUT_STRIP_TRAILING_WHITESPACE)

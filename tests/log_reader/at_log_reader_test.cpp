@@ -126,8 +126,13 @@ TEST(AtLogReaderTest, ShowsOneLinePerRecordWithTheDataFolded) {
 
 // The engine's own log of a download, with CR LF inside the data.
 TEST(AtLogReaderTest, ReadsTheLogOfARealDownload) {
+#ifdef _WIN32
+  ::_putenv_s("TZ", "CST-8");
+  ::_tzset();
+#else
   ::setenv("TZ", "CST-8", 1);
   ::tzset();
+#endif
   platform::VirtualClock clock{1624024987 - 8 * 3600};
   platform::ScopedClock use_clock{clock};
   testing_support::DebugCapture debug;

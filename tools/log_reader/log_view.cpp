@@ -1,14 +1,9 @@
 #include "tools/log_reader/log_view.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
 #include <functional>
 
+#include "platform/files.h"
 #include "tools/log_reader/log_tail.h"
 
 namespace log_reader {
@@ -131,29 +126,19 @@ void LogView::flush_fold() {
 
 namespace {
 
-// The log file, read at any offset (its own position stays where it is).
-class Descriptor final : public LogFile {
+// The log file, read at any offset through the platform's file calls (on Windows the file stays
+// open to the tool that appends to it).
+class OpenLog final : public LogFile {
  public:
-  explicit Descriptor(int fd) : fd_(fd) {}
+  explicit OpenLog(platform::File file) : file_(std::move(file)) {}
   bool read_at(uint64_t offset, char* buffer, size_t size) override {
-    while (size > 0) {
-      const ssize_t n = ::pread(fd_, buffer, size, static_cast<off_t>(offset));
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) {
-        error_ = n < 0 ? errno : EIO;  // a log cut while it is read
-        return false;
-      }
-      buffer += n;
-      offset += static_cast<uint64_t>(n);
-      size -= static_cast<size_t>(n);
-    }
-    return true;
+    return file_.read_at(static_cast<int64_t>(offset), buffer, size);
   }
-  std::string failure() const override { return std::strerror(error_); }
+  // A log cut while it is read ends before the size it had when it was opened.
+  std::string failure() const override { return "cannot be read to its end (cut while read?)"; }
 
  private:
-  int fd_;
-  int error_ = 0;
+  platform::File file_;
 };
 
 // Takes the damage at the start of a log: the bytes before its first record.
@@ -225,18 +210,20 @@ bool print_log(LogFile& log, uint64_t size, const ViewOptions& options, std::ost
 
 bool print_log(const std::string& path, const ViewOptions& options, std::ostream& out,
                std::string* error) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  struct stat st {};
-  if (fd < 0 || ::fstat(fd, &st) != 0) {
-    *error = std::strerror(errno);
-    if (fd >= 0) ::close(fd);
+  platform::FileError failure;
+  platform::File file = platform::File::open(path, platform::FileAccess::read, &failure);
+  platform::FileStatus status;
+  if (!file.is_open() || !file.status(&status, &failure)) {
+    *error = failure.text;
+    return false;
+  }
+  if (status.directory) {
+    *error = "is a folder, not a log";
     return false;
   }
   // The log as it is now: what a running tool appends meanwhile is left for the next reading.
-  Descriptor log(fd);
-  const bool printed = print_log(log, static_cast<uint64_t>(st.st_size), options, out, error);
-  ::close(fd);
-  return printed;
+  OpenLog log(std::move(file));
+  return print_log(log, static_cast<uint64_t>(status.size), options, out, error);
 }
 
 }  // namespace log_reader

@@ -5,16 +5,17 @@
 //
 // Exit status: 0 the logs were printed, 1 no log found or a log that cannot be read, 2 bad
 // arguments.
-#include <sys/stat.h>
-
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <iostream>
 #include <optional>
 #include <string>
 
+#include "platform/files.h"
 #include "tools/log_reader/log_view.h"
+#ifdef _WIN32
+#include "platform/win/console.h"
+#endif
 
 #ifndef QUILL_VERSION
 #error "QUILL_VERSION comes from the project version of CMakeLists.txt"
@@ -61,7 +62,7 @@ bool all_digits(const std::string& s) {
 }
 
 // Parses the arguments; an empty text, or why they are wrong.
-std::string parse(int argc, char** argv, Options* o) {
+std::string parse(int argc, const char* const* argv, Options* o) {
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     std::string value;
@@ -104,9 +105,13 @@ std::string parse(int argc, char** argv, Options* o) {
   return "";
 }
 
-}  // namespace
+// Whether the log at `path` is missing (rather than present, or there but unreadable).
+bool missing(const std::string& path) {
+  platform::FileError error;
+  return !platform::File::open(path, platform::FileAccess::read, &error).is_open() && error.missing;
+}
 
-int main(int argc, char** argv) {
+int run(int argc, const char* const* argv) {
   Options options;
   if (std::string why = parse(argc, argv, &options); !why.empty()) return bad_usage(why);
   if (options.help) {
@@ -125,8 +130,7 @@ int main(int argc, char** argv) {
     if (options.module && *options.module != n) continue;
     std::string name = "AtLog_" + std::to_string(n) + ".ini";
     std::string path = options.dir.empty() ? name : options.dir + "/" + name;
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0 && errno == ENOENT && !options.module) continue;
+    if (!options.module && missing(path)) continue;
     ++found;
     if (!options.module) std::cout << (found > 1 ? "\n" : "") << "== " << name << " ==\n";
     std::string error;
@@ -144,3 +148,19 @@ int main(int argc, char** argv) {
   }
   return status;
 }
+
+}  // namespace
+
+#ifdef _WIN32
+// The arguments arrive in UTF-16, so that a bench folder named in any language is found; inside
+// they are UTF-8, as is what is printed.
+int wmain(int argc, wchar_t** wide_argv) {
+  platform::win::print_utf8_on_console();
+  platform::win::Utf8Arguments args(argc, wide_argv);
+  return run(args.argc(), args.argv());
+}
+#else
+int main(int argc, char** argv) {
+  return run(argc, argv);
+}
+#endif

@@ -42,7 +42,7 @@
 #include "platform/tool_locks.h"
 #include "platform/utf8_path.h"
 #ifdef _WIN32
-#include "platform/win/wide_text.h"
+#include "platform/win/console.h"
 #endif
 #include "tools/runner/bench_checks.h"
 #include "tools/runner/call_queue.h"
@@ -96,24 +96,6 @@ bool console_redraws() {
   if (!::GetConsoleMode(out, &mode)) return false;
   return ::SetConsoleMode(out, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
 }
-
-// Everything the runner prints is UTF-8 (paths in any language): a console shows it in its UTF-8
-// code page, which is set for the run and given back at the end, since the console outlives it.
-UINT console_code_page = 0;
-
-void give_back_console_code_page() {
-  ::SetConsoleOutputCP(console_code_page);
-}
-
-void print_utf8_on_console() {
-  DWORD mode = 0;
-  if (!::GetConsoleMode(::GetStdHandle(STD_OUTPUT_HANDLE), &mode) &&
-      !::GetConsoleMode(::GetStdHandle(STD_ERROR_HANDLE), &mode))
-    return;
-  console_code_page = ::GetConsoleOutputCP();
-  if (console_code_page == CP_UTF8 || !::SetConsoleOutputCP(CP_UTF8)) return;
-  std::atexit(give_back_console_code_page);
-}
 #else
 int terminal_width() {
   winsize size{};
@@ -132,9 +114,6 @@ std::string iso(std::chrono::system_clock::time_point t) {
 }
 
 int run(int argc, char** argv) {
-#ifdef _WIN32
-  print_utf8_on_console();
-#endif
   runner::Options options;
   std::string error;
   if (!runner::parse_options(argc, argv, &options, &error)) {
@@ -348,15 +327,13 @@ int run(int argc, char** argv) {
 }  // namespace
 
 #ifdef _WIN32
-// The arguments arrive in UTF-16, split as for main(), so that a path in any language reaches the
-// runner whole (the narrow ones hold only what the ANSI code page can show); inside they are UTF-8.
+// The arguments arrive in UTF-16, so that a path in any language reaches the runner whole (the
+// narrow ones hold only what the ANSI code page can show); inside they are UTF-8, as is everything
+// the runner prints.
 int wmain(int argc, wchar_t** wide_argv) {
-  std::vector<std::string> args;
-  for (int i = 0; i < argc; ++i) args.push_back(platform::win::narrow(wide_argv[i]));
-  std::vector<char*> argv;
-  for (std::string& arg : args) argv.push_back(arg.data());
-  argv.push_back(nullptr);
-  return run(argc, argv.data());
+  platform::win::print_utf8_on_console();
+  platform::win::Utf8Arguments args(argc, wide_argv);
+  return run(args.argc(), args.argv());
 }
 #else
 int main(int argc, char** argv) {

@@ -172,8 +172,9 @@ TEST(WindowProgramTest, AnswersItsCommandLineWithoutADisplay) {
                              {}, &out),
               0)
         << help;
-    for (const char* part : {"Usage: quillmark [--debug FILE]\n", "--debug=FILE", "--version",
-                             "Exit status:", "Tool has been opened!"})
+    for (const char* part : {"Usage: quillmark [-C DIR | --default-bench] [--debug FILE]\n",
+                             "--bench=DIR", "--default-bench", "~/quillmark", "--debug=FILE",
+                             "--version", "Exit status:", "Tool has been opened!"})
       EXPECT_NE(out.find(part), std::string::npos) << part << "\n" << out;
   }
   EXPECT_EQ(x_session::run({"env", "-u", "DISPLAY", QUILL_WINDOW, "--version"}, {}, &out), 0);
@@ -189,7 +190,8 @@ TEST(WindowProgramTest, AnswersItsCommandLineWithoutADisplay) {
         << bad;
     const std::string told = read_file(errors);
     EXPECT_EQ(told.rfind("quillmark: ", 0), 0u) << told;
-    EXPECT_NE(told.find("\nUsage: quillmark [--debug FILE]\nTry 'quillmark --help'.\n"),
+    EXPECT_NE(told.find("\nUsage: quillmark [-C DIR | --default-bench] [--debug FILE]\nTry "
+                        "'quillmark --help'.\n"),
               std::string::npos)
         << told;
     EXPECT_EQ(out, "");

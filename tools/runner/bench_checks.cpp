@@ -30,7 +30,8 @@ bool check_settings_file(const std::string& path, std::string* why) {
     return false;
   }
   if (::stat(path.c_str(), &st) != 0) {
-    *why = path + ": " + std::strerror(errno) + " (start quillmark-run in the bench folder)";
+    *why = path + ": " + std::strerror(errno) +
+           " (start quillmark-run in the bench folder, or name it with --bench)";
     return false;
   }
   if (S_ISDIR(st.st_mode)) {

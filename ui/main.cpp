@@ -131,8 +131,8 @@ int main(int argc, char** argv) {
   if (!platform::enter_bench(options.bench, &error)) {
     std::fprintf(stderr, "quillmark: %s\n", error.c_str());
     // Started from the desktop's menu, nobody reads standard error: a box tells it there.
-    if (options.bench.default_bench &&
-        (qEnvironmentVariableIsSet("DISPLAY") || qEnvironmentVariableIsSet("WAYLAND_DISPLAY"))) {
+    if (options.bench.default_bench && (!qEnvironmentVariableIsEmpty("DISPLAY") ||
+                                        !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))) {
       QApplication application(argc, argv);
       ui::message_box(nullptr, QString::fromStdString(error), QApplication::applicationName(),
                       ui::BoxIcon::stop);

@@ -196,6 +196,23 @@ TEST(WindowProgramTest, AnswersItsCommandLineWithoutADisplay) {
         << told;
     EXPECT_EQ(out, "");
   }
+
+  // A bench that is not there, and a default bench that cannot be made, are refused with the
+  // reason: without a display (an empty DISPLAY is none) nothing else is shown.
+  std::ofstream(dir.path() / "quillmark") << "a file where the default bench would be";
+  for (const auto& [option, told] : std::vector<std::pair<std::string, std::string>>{
+           {"--bench=" + dir.str() + "/missing",
+            "bench folder " + dir.str() + "/missing: No such file or directory"},
+           {"--default-bench", "bench folder " + dir.str() + "/quillmark: not a folder"},
+       }) {
+    const std::string errors = (dir.path() / "errors").string();
+    EXPECT_EQ(x_session::run(
+                  {"/bin/sh", "-c", "exec \"$0\" \"$1\" 2>\"$2\"", QUILL_WINDOW, option, errors},
+                  {"QT_QPA_PLATFORM=xcb", "DISPLAY=", "HOME=" + dir.str()}, &out),
+              2)
+        << option;
+    EXPECT_EQ(read_file(errors), "quillmark: " + told + "\n");
+  }
 }
 
 // Enter held down (or left pressed by a barcode scanner or a remote desktop) is one ALL START: the

@@ -33,9 +33,10 @@ constexpr std::array<ControlEntry, kControlCount> build_table() {
 }
 
 constexpr std::array<ControlEntry, kControlCount> kTable = build_table();
-constexpr std::array<ControlEntry, 2> kStationTable{{
+constexpr std::array<ControlEntry, 3> kStationTable{{
     {kDayTotalsId, ControlRole::day_totals_label, -1, true, true},
     {kPlugInStartId, ControlRole::plug_in_start_check, -1, false, true},
+    {kBenchFolderId, ControlRole::bench_folder_label, -1, false, true},
 }};
 
 const char* role_name(ControlRole role) {
@@ -82,6 +83,8 @@ const char* role_name(ControlRole role) {
       return "day_totals_label";
     case ControlRole::plug_in_start_check:
       return "plug_in_start_check";
+    case ControlRole::bench_folder_label:
+      return "bench_folder_label";
   }
   return "control";
 }
@@ -92,7 +95,7 @@ const std::array<ControlEntry, kControlCount>& control_table() {
   return kTable;
 }
 
-const std::array<ControlEntry, 2>& station_controls() {
+const std::array<ControlEntry, 3>& station_controls() {
   return kStationTable;
 }
 

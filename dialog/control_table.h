@@ -34,10 +34,11 @@ enum class ControlRole {
   browse_button,
   login_button,
   save_button,
-  // The station's two controls, which the template gained: today's totals and the option to start
-  // a module when its port is plugged in.
+  // The station's controls, which the template gained: today's totals, the option to start a
+  // module when its port is plugged in, and the bench folder the window works on.
   day_totals_label,
   plug_in_start_check,
+  bench_folder_label,
 };
 
 struct ControlEntry {
@@ -75,12 +76,13 @@ constexpr int kLoginId = 1065;
 constexpr int kSaveId = 1066;
 constexpr int kDayTotalsId = 1067;
 constexpr int kPlugInStartId = 1068;
+constexpr int kBenchFolderId = 1069;
 
 // Every control of the template, panel by panel (Module1 first), then the bottom strip.
 const std::array<ControlEntry, kControlCount>& control_table();
 
-// The station's two controls, which the project added to the template.
-const std::array<ControlEntry, 2>& station_controls();
+// The station's controls, which the project added to the template.
+const std::array<ControlEntry, 3>& station_controls();
 
 // The entry of a numbered control, or nothing.
 std::optional<ControlEntry> find_control(int id);

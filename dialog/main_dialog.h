@@ -34,9 +34,10 @@ inline constexpr const char* kPause = "PAUSE";
 // The main dialog's behaviour, without any window system: the six module panels (AT port list,
 // START/PAUSE, progress bar, status line, result picture), the bottom strip (update file, Browse,
 // Login and Save, the option lists, All Check, ALL START) and the station (today's totals, start
-// on plug-in). A face (dialog/face.h) shows it; the face hands every operator action and every
-// window-system event to the handlers below, on the window thread. It is the engine's main window:
-// the workers' notifications reach it on the window thread through the face's post().
+// on plug-in, the bench folder). A face (dialog/face.h) shows it; the face hands every operator
+// action and every window-system event to the handlers below, on the window thread. It is the
+// engine's main window: the workers' notifications reach it on the window thread through the face's
+// post().
 class MainDialog final : public engine::MainWindow {
  public:
   // Where the dialog finds the bench's ports: `prepare` once at start-up (numbering the ports of
@@ -144,6 +145,7 @@ class MainDialog final : public engine::MainWindow {
   void option_list_changed(int index, bool (*write)(int), int32_t engine::ModuleSlot::*field);
 
   void init_station();
+  void show_bench_folder();
   void show_day_totals();
   void show_waiting_modules();
   // Module k waits for its module (start on plug-in): no result stands, the status line says why.

@@ -1,5 +1,5 @@
-// The main dialog as a production station: today's totals beside ALL START, and the option to
-// start a module when its port is plugged in.
+// The main dialog as a production station: today's totals beside ALL START, the option to start a
+// module when its port is plugged in, and the bench folder it works on.
 
 #include "config/settings.h"
 #include "devices/port_census.h"
@@ -10,7 +10,9 @@
 #include "engine/port_notices.h"
 #include "engine/run_control.h"
 #include "engine/run_record.h"
+#include "platform/bench_folder.h"
 #include "platform/clock.h"
+#include "platform/executable_dir.h"
 
 namespace dialog {
 
@@ -26,8 +28,10 @@ std::string waiting_text(const engine::ModuleSlot& slot) {
 
 }  // namespace
 
-// Before any run: the record's port facts, today's totals from the runs file, the stored options.
+// Before any run: the bench folder, the record's port facts, today's totals from the runs file, the
+// stored options.
 void MainDialog::init_station() {
+  show_bench_folder();
   engine::set_port_facts_provider(devices::port_facts);
   std::string why;
   if (!engine::day_totals().count_file(engine::runs_file_path(), &why))
@@ -37,6 +41,21 @@ void MainDialog::init_station() {
   plug_in_.set_rearm_ms(config::load_rearm_seconds() * 1000);
   face_.set_checked(kPlugInStartId, plug_in_on_);
   show_waiting_modules();
+}
+
+// The folder the window works on is told when it is not the one the program was started in (the
+// desktop's menu starts it on the default bench, or --bench named one): the operator sees where
+// the settings, the logs and the records go. Started in the bench folder, the window says nothing.
+void MainDialog::show_bench_folder() {
+  std::string bench = platform::working_directory();
+  const bool elsewhere = !bench.empty() && bench != platform::start_directory();
+  if (elsewhere) {
+    // Without its final separator, unless that is all of a root ("/", "C:\").
+    if (bench.size() > 1 && bench[bench.size() - 2] != ':') bench.pop_back();
+    face_.set_text(kBenchFolderId, "Bench: " + bench);
+    face_.set_tooltip(kBenchFolderId, bench);
+  }
+  face_.show_control(kBenchFolderId, elsewhere);
 }
 
 // Passes and module failures, and the other runs (stopped, an update file that could not be read, a

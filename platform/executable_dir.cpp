@@ -1,8 +1,10 @@
 #include "platform/executable_dir.h"
 
+#include <pwd.h>
 #include <unistd.h>
 
 #include <climits>
+#include <cstdlib>
 #include <string_view>
 
 namespace platform {
@@ -39,6 +41,16 @@ std::string working_directory() {
   std::string dir(cwd);
   if (dir.back() != '/') dir += '/';
   return dir;
+}
+
+std::string home_directory() {
+  const char* variable = std::getenv("HOME");
+  std::string home = variable && variable[0] == '/' ? variable : "";
+  if (home.empty())
+    if (const passwd* pw = ::getpwuid(::geteuid()); pw && pw->pw_dir && pw->pw_dir[0] == '/')
+      home = pw->pw_dir;
+  while (home.size() > 1 && home.back() == '/') home.pop_back();
+  return home;
 }
 
 }  // namespace platform

@@ -1,7 +1,6 @@
 #include "platform/instance_lock.h"
 
 #include <fcntl.h>
-#include <pwd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -10,6 +9,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+
+#include "platform/executable_dir.h"
 
 namespace platform {
 
@@ -108,16 +109,6 @@ std::string absolute_from_environment(const char* name) {
   return value && value[0] == '/' ? std::string(value) : std::string();
 }
 
-// The user's home: $HOME, else the home of the password database.
-std::string home_folder() {
-  std::string home = absolute_from_environment("HOME");
-  if (home.empty())
-    if (const passwd* pw = ::getpwuid(::geteuid()); pw && pw->pw_dir && pw->pw_dir[0] == '/')
-      home = pw->pw_dir;
-  while (home.size() > 1 && home.back() == '/') home.pop_back();
-  return home;
-}
-
 }  // namespace
 
 std::string InstanceLock::default_directory() {
@@ -125,7 +116,7 @@ std::string InstanceLock::default_directory() {
     return runtime;
   if (std::string state = absolute_from_environment("XDG_STATE_HOME"); !state.empty())
     return state + "/quillmark";
-  const std::string home = home_folder();
+  const std::string home = home_directory();
   return home.empty() ? std::string() : home + "/.local/state/quillmark";
 }
 

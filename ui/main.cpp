@@ -1,10 +1,12 @@
 // quillmark: the window that writes one update file into up to six modules at once. It works on
-// the bench folder it is started in (ZEBL.ini, ZEBL.cfg, ports/).
+// a bench folder (ZEBL.ini, ZEBL.cfg, ports/, the AT traffic logs, runs.csv): the one it is
+// started in, the one --bench names, or the user's default bench ~/quillmark (--default-bench, as
+// the desktop's menu entry starts it).
 //
-//   quillmark [--debug FILE] | --help | --version
+//   quillmark [-C DIR | --default-bench] [--debug FILE] | --help | --version
 //
-// The command line is read before the window system starts: --help, --version and a bad option are
-// answered without a display, and no lock is taken for them.
+// The command line is read before the window system starts: --help, --version, a bad option and a
+// bench folder that does not exist are answered without a display, and no lock is taken for them.
 //
 // With QUILLMARK_BENCH_FIRST_PAINT set, the program prints "first-paint <ns>" on its standard
 // output when the main dialog is first painted: CLOCK_MONOTONIC in nanoseconds, for the window
@@ -16,10 +18,13 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <vector>
 
+#include "platform/bench_folder.h"
 #include "platform/debug_file.h"
 #include "ui/cor_vexapp.h"
 #include "ui/cor_vexdlg.h"
+#include "ui/message_box.h"
 
 #ifndef QUILL_VERSION
 #error "QUILL_VERSION comes from the project version of CMakeLists.txt"
@@ -43,13 +48,18 @@ class FirstPaintStamp final : public QObject {
   }
 };
 
-constexpr const char* kUsage = "Usage: quillmark [--debug FILE]\n";
+constexpr const char* kUsage = "Usage: quillmark [-C DIR | --default-bench] [--debug FILE]\n";
 
 constexpr const char* kHelp =
     "Opens the window that writes the update file of ZEBL.ini into up to six modules,\n"
-    "on the bench folder it is started in.\n"
+    "on a bench folder: the folder it is started in, unless an option names another.\n"
+    "The bench folder holds ZEBL.ini, ports/, the AT traffic logs and runs.csv.\n"
     "\n"
     "Options:\n"
+    "  -C, --bench=DIR   work on the bench folder DIR, as if started there\n"
+    "      --default-bench\n"
+    "                    work on your default bench folder ~/quillmark, made when it\n"
+    "                    is missing (the desktop's menu starts the window so)\n"
     "      --debug=FILE  append the diagnostic lines, time-stamped, to FILE ('-' for\n"
     "                    standard error); without it they are not written anywhere\n"
     "  -h, --help        show this help and exit\n"
@@ -60,24 +70,31 @@ constexpr const char* kHelp =
     "Exit status:\n"
     "    0  the window was closed, or a second start was refused (\"Tool has been opened!\")\n"
     "    1  the bench lock or the single-instance lock cannot be taken\n"
-    "    2  bad arguments, or a debug file that cannot be opened\n";
+    "    2  bad arguments, a bench folder that does not exist or cannot be made, or a\n"
+    "       debug file that cannot be opened\n";
 
 struct Options {
   bool help = false;
   bool version = false;
   std::string debug_file;
+  platform::BenchRequest bench;
 };
 
 // Reads the command line; false, with the message, for anything the window does not take.
-bool parse_options(int argc, char** argv, Options* options, std::string* error) {
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    if (arg == "-h" || arg == "--help") {
+bool parse_options(const std::vector<std::string>& args, Options* options, std::string* error) {
+  for (size_t i = 1; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (platform::read_bench_option(args, &i, &options->bench, error)) {
+      if (!error->empty()) return false;
+    } else if (arg == "--default-bench") {
+      options->bench.default_bench = true;
+    } else if (arg == "-h" || arg == "--help") {
       options->help = true;
     } else if (arg == "--version") {
       options->version = true;
     } else if (arg == "--debug" || arg.rfind("--debug=", 0) == 0) {
-      options->debug_file = arg == "--debug" ? (i + 1 < argc ? argv[++i] : "") : arg.substr(8);
+      options->debug_file =
+          arg == "--debug" ? (i + 1 < args.size() ? args[++i] : "") : arg.substr(8);
       if (options->debug_file.empty()) {
         *error = "option '--debug' requires an argument";
         return false;
@@ -86,7 +103,7 @@ bool parse_options(int argc, char** argv, Options* options, std::string* error) 
       *error = "unknown option '" + arg + "'";
       return false;
     } else {
-      *error = "'" + arg + "' is not an option: the window works on the folder it is started in";
+      *error = "'" + arg + "' is not an option: name a bench folder with --bench " + arg;
       return false;
     }
   }
@@ -98,7 +115,7 @@ bool parse_options(int argc, char** argv, Options* options, std::string* error) 
 int main(int argc, char** argv) {
   Options options;
   std::string error;
-  if (!parse_options(argc, argv, &options, &error)) {
+  if (!parse_options(platform::program_arguments(argc, argv), &options, &error)) {
     std::fprintf(stderr, "quillmark: %s\n%sTry 'quillmark --help'.\n", error.c_str(), kUsage);
     return 2;
   }
@@ -109,6 +126,18 @@ int main(int argc, char** argv) {
   if (options.version) {
     std::printf("quillmark %s\n", QUILL_VERSION);
     return 0;
+  }
+  // Everything relative (settings, ports, logs, records, the debug file) is the bench's.
+  if (!platform::enter_bench(options.bench, &error)) {
+    std::fprintf(stderr, "quillmark: %s\n", error.c_str());
+    // Started from the desktop's menu, nobody reads standard error: a box tells it there.
+    if (options.bench.default_bench && (!qEnvironmentVariableIsEmpty("DISPLAY") ||
+                                        !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))) {
+      QApplication application(argc, argv);
+      ui::message_box(nullptr, QString::fromStdString(error), QApplication::applicationName(),
+                      ui::BoxIcon::stop);
+    }
+    return 2;
   }
   std::unique_ptr<platform::DebugFile> debug;  // lives as long as the window
   if (!options.debug_file.empty() &&

@@ -46,6 +46,15 @@ std::vector<int> list_ids() {
   return ids;
 }
 
+// The controls with a tooltip: each status line (its run's lines) and the bench folder (the whole
+// path, which the control may show shortened).
+std::vector<int> tooltip_ids() {
+  std::vector<int> ids;
+  for (const PanelIds& panel : dialog::kPanelIds) ids.push_back(panel.status_line);
+  ids.push_back(dialog::kBenchFolderId);
+  return ids;
+}
+
 // A tooltip shows its lines apart only where each ends with CR LF.
 std::wstring tooltip_lines(std::string_view text) {
   std::wstring lines;
@@ -223,8 +232,9 @@ void COR_VEXDlg::load_icons() {
                                                 ::GetSystemMetrics(SM_CYSMICON), LR_DEFAULTCOLOR));
 }
 
-// The status lines are static controls, which let the pointer through to the dialog: each is a
-// rectangle of the dialog for the tooltip control, which watches the dialog's mouse messages.
+// The status lines and the bench folder are static controls, which let the pointer through to the
+// dialog: each is a rectangle of the dialog for the tooltip control, which watches the dialog's
+// mouse messages.
 void COR_VEXDlg::make_tooltips() {
   tooltips_ = ::CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr,
                                 WS_POPUP | TTS_NOPREFIX | TTS_ALWAYSTIP, CW_USEDEFAULT,
@@ -232,12 +242,12 @@ void COR_VEXDlg::make_tooltips() {
                                 ::GetModuleHandleW(nullptr), nullptr);
   if (tooltips_ == nullptr) return;
   ::SendMessageW(tooltips_, TTM_SETDELAYTIME, TTDT_AUTOPOP, kTooltipShownMs);
-  for (const PanelIds& panel : dialog::kPanelIds) {
+  for (const int id : tooltip_ids()) {
     TTTOOLINFOW tool{};
     tool.cbSize = sizeof tool;
     tool.uFlags = TTF_SUBCLASS;
     tool.hwnd = window_;
-    tool.uId = static_cast<UINT_PTR>(panel.status_line);
+    tool.uId = static_cast<UINT_PTR>(id);
     tool.lpszText = const_cast<wchar_t*>(L"");
     ::SendMessageW(tooltips_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
   }
@@ -249,12 +259,12 @@ void COR_VEXDlg::place_tooltips() {
   // A maximum width makes the tooltip break its text into lines.
   ::SendMessageW(tooltips_, TTM_SETMAXTIPWIDTH, 0,
                  scale_to_dpi(kTooltipWidthAt96, window_dpi(window_)));
-  for (const PanelIds& panel : dialog::kPanelIds) {
+  for (const int id : tooltip_ids()) {
     TTTOOLINFOW tool{};
     tool.cbSize = sizeof tool;
     tool.hwnd = window_;
-    tool.uId = static_cast<UINT_PTR>(panel.status_line);
-    ::GetWindowRect(item(panel.status_line), &tool.rect);
+    tool.uId = static_cast<UINT_PTR>(id);
+    ::GetWindowRect(item(id), &tool.rect);
     ::MapWindowPoints(HWND_DESKTOP, window_, reinterpret_cast<POINT*>(&tool.rect), 2);
     ::SendMessageW(tooltips_, TTM_NEWTOOLRECTW, 0, reinterpret_cast<LPARAM>(&tool));
   }

@@ -1,25 +1,27 @@
 // quillmark.exe: the window that writes one update file into up to six modules at once. It works
-// on the bench folder it is started in (ZEBL.ini, ZEBL.cfg).
+// on a bench folder (ZEBL.ini, ZEBL.cfg, the AT traffic logs, runs.csv): the one it is started in
+// (a portable folder that holds the program and ZEBL.ini side by side, started by a double
+// click), the one --bench names, or the user's default bench Documents\quillmark
+// (--default-bench, as the Start menu's shortcut starts it).
 //
-//   quillmark [--debug FILE] | --help | --version
+//   quillmark [-C DIR | --default-bench] [--debug FILE] | --help | --version
 //
-// The command line is read before any window: --help, --version and a bad option are answered on
-// the standard output or error when they lead somewhere, else in the console the program was
-// started from, else in a message box; no lock is taken for them.
+// The command line is read before any window: --help, --version, a bad option and a bench folder
+// that does not exist are answered on the standard output or error when they lead somewhere, else
+// in the console the program was started from, else in a message box; no lock is taken for them.
 //
 // With QUILLMARK_BENCH_FIRST_PAINT set, the program writes "first-paint <ns>" on its standard
 // output when the main dialog is first painted: the system time (GetSystemTimePreciseAsFileTime)
 // in nanoseconds since 1970-01-01 UTC, which a benchmark compares with the wall-clock time it
 // started the program at (CLOCK_REALTIME under Wine).
 #include <windows.h>
-// windows.h first: shellapi.h needs its types.
-#include <shellapi.h>
 
 #include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "platform/bench_folder.h"
 #include "platform/debug_file.h"
 #include "platform/win/wide_text.h"
 #include "ui_win/cor_vexapp.h"
@@ -31,13 +33,18 @@
 
 namespace {
 
-constexpr const char* kUsage = "Usage: quillmark [--debug FILE]\n";
+constexpr const char* kUsage = "Usage: quillmark [-C DIR | --default-bench] [--debug FILE]\n";
 
 constexpr const char* kHelp =
     "Opens the window that writes the update file of ZEBL.ini into up to six modules,\n"
-    "on the bench folder it is started in.\n"
+    "on a bench folder: the folder it is started in, unless an option names another.\n"
+    "The bench folder holds ZEBL.ini, the AT traffic logs and runs.csv.\n"
     "\n"
     "Options:\n"
+    "  -C, --bench=DIR   work on the bench folder DIR, as if started there\n"
+    "      --default-bench\n"
+    "                    work on your default bench folder, quillmark in your Documents,\n"
+    "                    made when it is missing (the Start menu starts the window so)\n"
     "      --debug=FILE  append the diagnostic lines, time-stamped, to FILE ('-' for\n"
     "                    standard error); without it they are not written anywhere\n"
     "  -h, --help        show this help and exit\n"
@@ -46,7 +53,8 @@ constexpr const char* kHelp =
     "Exit status:\n"
     "    0  the window was closed, or a second start was refused (\"Tool has been opened!\")\n"
     "    1  the bench lock or the single-instance lock cannot be taken\n"
-    "    2  bad arguments, or a debug file that cannot be opened\n";
+    "    2  bad arguments, a bench folder that does not exist or cannot be made, or a\n"
+    "       debug file that cannot be opened\n";
 
 // Writes to a standard handle that leads somewhere (a console, a pipe, a file); false when it
 // leads nowhere, as a program of the window subsystem's usually does.
@@ -90,13 +98,18 @@ struct Options {
   bool help = false;
   bool version = false;
   std::string debug_file;
+  platform::BenchRequest bench;
 };
 
 // Reads the command line (UTF-8); false, with the message, for anything the window does not take.
 bool parse_options(const std::vector<std::string>& args, Options* options, std::string* error) {
   for (size_t i = 1; i < args.size(); ++i) {
     const std::string& arg = args[i];
-    if (arg == "-h" || arg == "--help") {
+    if (platform::read_bench_option(args, &i, &options->bench, error)) {
+      if (!error->empty()) return false;
+    } else if (arg == "--default-bench") {
+      options->bench.default_bench = true;
+    } else if (arg == "-h" || arg == "--help") {
       options->help = true;
     } else if (arg == "--version") {
       options->version = true;
@@ -111,21 +124,11 @@ bool parse_options(const std::vector<std::string>& args, Options* options, std::
       *error = "unknown option '" + arg + "'";
       return false;
     } else {
-      *error = "'" + arg + "' is not an option: the window works on the folder it is started in";
+      *error = "'" + arg + "' is not an option: name a bench folder with --bench " + arg;
       return false;
     }
   }
   return true;
-}
-
-std::vector<std::string> command_line() {
-  std::vector<std::string> args;
-  int count = 0;
-  wchar_t** wide = ::CommandLineToArgvW(::GetCommandLineW(), &count);
-  if (wide == nullptr) return args;
-  for (int i = 0; i < count; ++i) args.push_back(platform::win::narrow(wide[i]));
-  ::LocalFree(wide);
-  return args;
 }
 
 void write_first_paint_stamp() {
@@ -144,7 +147,7 @@ void write_first_paint_stamp() {
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   Options options;
   std::string error;
-  if (!parse_options(command_line(), &options, &error)) {
+  if (!parse_options(platform::program_arguments(0, nullptr), &options, &error)) {
     tell("quillmark: " + error + "\n" + kUsage + "Try 'quillmark --help'.\n", true);
     return 2;
   }
@@ -155,6 +158,12 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   if (options.version) {
     tell(std::string("quillmark ") + QUILL_VERSION + "\n", false);
     return 0;
+  }
+  // Everything relative (settings, logs, records, the debug file) is the bench's. Started from the
+  // Start menu, nobody sees a console: the box tells it there.
+  if (!platform::enter_bench(options.bench, &error)) {
+    tell("quillmark: " + error + "\n", true);
+    return 2;
   }
   std::unique_ptr<platform::DebugFile> debug;  // lives as long as the window
   if (!options.debug_file.empty() &&

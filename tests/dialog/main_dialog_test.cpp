@@ -16,7 +16,9 @@
 #include "dialog/control_table.h"
 #include "engine/run_control.h"
 #include "engine/run_record.h"
+#include "platform/bench_folder.h"
 #include "platform/com_ports.h"
+#include "platform/executable_dir.h"
 #include "resources/bitmap_ids.h"
 #include "tests/dialog/recording_face.h"
 #include "tests/support/settling_gate.h"
@@ -314,6 +316,27 @@ TEST_F(DialogTest, BrowseTakesOnlyAFileWithDataAndOpensWhereTheUpdateFileIs) {
   for (const engine::ModuleSlot& s : engine::slots()) EXPECT_EQ(s.filePath, good);
   EXPECT_NE(testing_support::read_file(bench.path() / "ZEBL.ini").find("Path=" + good),
             std::string::npos);
+}
+
+// The bench folder is told where the operator sees it when the window works on another folder than
+// the one it was started in (the menu's default bench, --bench); the whole path is its tooltip.
+TEST_F(DialogTest, TheBenchFolderIsShownOnlyWhenItIsNotWhereTheProgramWasStarted) {
+  write_settings({1});
+  open();
+  EXPECT_FALSE(face.visible[dialog::kBenchFolderId]);
+  EXPECT_EQ(face.texts.count(dialog::kBenchFolderId), 0u);
+
+  platform::set_start_directory(platform::working_directory() + "elsewhere" +
+                                std::string(1, std::filesystem::path::preferred_separator));
+  dialog.reset();
+  open();
+  const std::string folder = std::filesystem::current_path().string();
+  EXPECT_TRUE(face.visible[dialog::kBenchFolderId]);
+  EXPECT_EQ(face.texts[dialog::kBenchFolderId], "Bench: " + folder);
+  EXPECT_EQ(face.tooltips[dialog::kBenchFolderId], folder);
+  // The station's other controls are as before.
+  EXPECT_EQ(face.texts[dialog::kDayTotalsId], "Today: 0 PASS, 0 FAIL");
+  platform::set_start_directory({});
 }
 
 }  // namespace

@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # The Debian packages, built by scripts/package and tried unpacked (never installed):
-#   package_test.sh build|contents|update <work folder> <source folder> <version>
-# build makes the packages in <work>/build (the fixture of the other two); contents checks what
-# the packages hold; update has the unpacked runner write a file into two unpacked simulated
-# modules. Exit 77 (skipped) when lintian or dpkg-deb is missing.
+#   package_test.sh build|contents|update|menu <work folder> <source folder> <version>
+# build makes the packages in <work>/build (the fixture of the others); contents checks what the
+# packages hold; update has the unpacked runner write a file into two unpacked simulated modules;
+# menu starts the unpacked window as the desktop entry says, as a normal user in a fresh home under
+# Xvfb, and runs two simulated modules from it: the bench's files are made in ~/quillmark and
+# nowhere else. Exit 77 (skipped) when a tool a step needs is missing.
 set -euo pipefail
 step=$1 work=$2 source_dir=$3 version=$4
 build=$work/build
@@ -144,10 +146,149 @@ EOF
   fi
 }
 
+# The command of the desktop entry, with the unpacked program in place of the installed one.
+menu_command() {
+  local exec
+  exec=$(sed -n 's/^Exec=//p' "$root/usr/share/applications/quillmark.desktop")
+  [[ $exec != *%* ]] || fail "the desktop entry passes field codes: $exec"
+  read -ra command <<<"$exec"
+  [ -x "$root/usr/bin/${command[0]}" ] || fail "the desktop entry starts ${command[0]}"
+  command[0]=$root/usr/bin/${command[0]}
+}
+
+# The menu's start of the window as the user of the session: its working folder is the home, as a
+# desktop's launcher leaves it. Ends once the main dialog is shown; its window id is in $window.
+start_from_menu() {
+  (cd "$HOME" && exec "${command[@]}") >>"$session/window.txt" 2>&1 &
+  window_pid=$!
+  window=
+  for ((tries = 0; tries < 1200; ++tries)); do
+    window=$(xdotool search --onlyvisible --pid $window_pid --name '^VX4410 Quillmark' 2>/dev/null |
+      head -1) && [ -n "$window" ] && return
+    kill -0 $window_pid 2>/dev/null || break
+    sleep 0.1
+  done
+  fail "the window did not show its dialog: $(cat "$session/window.txt")"
+}
+
+# Escape is a close request; one that meets a module still finishing is refused with a box, which
+# Escape acknowledges (never Enter: a stray one would be ALL START), and the request is repeated.
+# The window must end with 0.
+close_window() {
+  local status=0 box
+  for ((tries = 0; tries < 600; ++tries)); do
+    kill -0 $window_pid 2>/dev/null || break
+    box=$(xdotool search --onlyvisible --pid $window_pid --name '^warning$' 2>/dev/null | head -1) ||
+      true
+    xdotool windowfocus --sync "${box:-$window}" key Escape 2>/dev/null || true
+    sleep 0.1
+  done
+  kill -0 $window_pid 2>/dev/null && kill -KILL $window_pid
+  wait $window_pid || status=$?
+  [ $status -eq 0 ] || fail "the window ended with $status: $(cat "$session/window.txt")"
+}
+
+# The passes recorded in the default bench's runs.csv (result code 0, the eleventh column).
+passes() {
+  awk -F, 'NR > 1 && $11 == "0"' "$HOME/quillmark/runs.csv" 2>/dev/null | wc -l
+}
+
+# As the session's user (see menu_start): two starts from the menu, the second one runs two
+# simulated modules with ALL START.
+menu_session() {
+  session=$work/menu root=$work/menu/root window_pid= sim=
+  menu_command
+  exec 3>"$session/display"
+  Xvfb -displayfd 3 -noreset -nolisten tcp -screen 0 1024x768x24 >/dev/null 2>&1 &
+  local xvfb=$!
+  trap 'kill $window_pid $sim $xvfb 2>/dev/null || true' EXIT
+  exec 3>&-
+  for ((tries = 0; tries < 600; ++tries)); do
+    [ -s "$session/display" ] && break
+    sleep 0.1
+  done
+  export DISPLAY=:$(head -1 "$session/display")
+  [ "$DISPLAY" != : ] || fail "Xvfb did not start"
+
+  # The first start makes the default bench.
+  start_from_menu
+  [ -d "$HOME/quillmark" ] || fail "the first start made no ~/quillmark"
+  close_window
+
+  # The bench engineer's part: simulated modules in that bench, and its settings.
+  "$root/usr/bin/quillmark-sim" -C "$HOME/quillmark" --store store --count 2 >"$session/sim.txt" \
+    2>&1 &
+  sim=$!
+  for ((tries = 0; tries < 1200; ++tries)); do
+    grep -qx ready "$session/sim.txt" && break
+    kill -0 $sim 2>/dev/null || break
+    sleep 0.1
+  done
+  grep -qx ready "$session/sim.txt" || fail "the simulator did not get ready: $(cat "$session/sim.txt")"
+  local coms
+  mapfile -t coms < <(sed -n 's/^COM\([0-9]*\) .*/\1/p' "$session/sim.txt")
+  for ((i = 0; i < 2600; ++i)); do printf '%04d ' "$i"; done >"$HOME/quillmark/update.bin"
+  printf '[FilePath]\r\nPath=update.bin\r\nSleepTime=0\r\n[ATPort_First]\r\nnumber=%s\r\n[ATPort_Second]\r\nnumber=%s\r\n' \
+    "${coms[0]}" "${coms[1]}" >"$HOME/quillmark/ZEBL.ini"
+
+  # The operator's part: the window from the menu, Enter (ALL START), both modules written.
+  start_from_menu
+  xdotool windowfocus --sync "$window" key Return || fail "xdotool could not press Enter"
+  for ((tries = 0; tries < 1200; ++tries)); do
+    [ "$(passes)" = 2 ] && break
+    sleep 0.1
+  done
+  close_window
+  kill -TERM $sim
+  wait $sim || fail "the simulator ended with an error: $(cat "$session/sim.txt")"
+  kill $xvfb 2>/dev/null || true
+  trap - EXIT
+
+  for com in "${coms[@]}"; do
+    cmp "$HOME/quillmark/update.bin" "$HOME/quillmark/store/COM$com/update.bin" ||
+      fail "COM$com stored another file"
+  done
+  [ "$(passes)" = 2 ] || fail "runs.csv: $(cat "$HOME/quillmark/runs.csv")"
+  for file in ZEBL.ini ZEBL.lock ports/numbers AtLog_1.ini AtLog_2.ini runs.csv; do
+    [ -e "$HOME/quillmark/$file" ] || fail "~/quillmark/$file is missing"
+  done
+  local stray
+  stray=$(find "$HOME" -path "$HOME/quillmark" -prune -o \( -name 'ZEBL.*' -o -name ports -o \
+    -name 'AtLog_*' -o -name runs.csv -o -name store \) -print)
+  [ -z "$stray" ] || fail "bench files outside ~/quillmark: $stray"
+}
+
+# A fresh home for a normal user in group dialout: as root, a user id of its own; otherwise the
+# user running the test. The session runs with the environment a desktop gives a program.
+menu_start() {
+  for tool in Xvfb xdotool setpriv; do
+    if ! command -v "$tool" >/dev/null; then
+      echo "SKIPPED: $tool is missing"
+      exit 77
+    fi
+  done
+  unpack
+  local home=$work/$step/home runtime=$work/$step/runtime
+  mkdir -p "$home" "$runtime"
+  chmod 700 "$home" "$runtime"
+  local as_user=()
+  if [ "$(id -u)" = 0 ]; then
+    local uid=47113
+    chown "$uid:$uid" "$home" "$runtime"
+    chmod 777 "$work/$step"
+    as_user=(setpriv --reuid="$uid" --regid="$uid" --groups="$(getent group dialout | cut -d: -f3)"
+      --inh-caps=-all)
+  fi
+  "${as_user[@]}" env -i HOME="$home" XDG_RUNTIME_DIR="$runtime" PATH=/usr/bin:/bin LANG=C.UTF-8 \
+    bash "$0" menu-session "$work" "$source_dir" "$version"
+}
+
 case $step in
   build) build_packages ;;
   contents) check_contents ;;
   update) update_two_modules ;;
+  menu) menu_start ;;
+  menu-session) menu_session ;;
   *) fail "unknown step $step" ;;
 esac
 echo "PASSED: $step"

@@ -117,7 +117,9 @@ TEST_F(RunnerTest, BadInputIsToldWithItsPathBeforeAnyModuleStarts) {
     EXPECT_FALSE(fs::exists(bench.path() / "AtLog_1.ini"));  // no module was started
   };
 
-  expect_refused({}, ini + ": No such file or directory (start quillmark-run in the bench folder)");
+  expect_refused({}, ini +
+                         ": No such file or directory (start quillmark-run in the bench folder, or "
+                         "name it with --bench)");
   fs::create_directory(ini);
   expect_refused({}, ini + ": is a folder, not the settings file");
   fs::remove(ini);

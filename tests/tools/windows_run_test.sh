@@ -51,8 +51,9 @@ run() {  # run FOLDER ARGS...: the runner's output in $out, its exit code in $co
   echo "$out"
 }
 
-# Two modules, one of them on a port number above 9: both pass, and both hold the file.
-run "$work/bench" 1 2
+# Two modules, one of them on a port number above 9, started from the folder above the bench and
+# told it with -C: both pass, both hold the file, and everything of the bench is in the bench.
+run "$work" -C bench 1 2
 check "exit code 0 for two passes" test "$code" = 0
 check "Module1 passes" grep -q '^Module1 COM9 PASS$' <<<"$out"
 check "Module2 passes" grep -q '^Module2 COM10 PASS$' <<<"$out"
@@ -60,6 +61,13 @@ check "COM9 holds the file" cmp -s "$work/update.bin" "$work/store/COM9/update.b
 check "COM10 holds the file" cmp -s "$work/update.bin" "$work/store/COM10/update.bin"
 check "both runs are recorded" test "$(grep -c ',0,,' "$work/bench/runs.csv")" = 2
 check "the AT traffic is logged" grep -q 'AT+CFSTERM' "$work/bench/AtLog_1.ini"
+check "nothing of the bench is where the runner was started" \
+  test ! -e "$work/AtLog_1.ini" -a ! -e "$work/runs.csv" -a ! -e "$work/ZEBL.lock"
+
+# A bench that is not there is refused, never the folder the runner was started in.
+run "$work" --bench missing 1
+check "exit code 2 for a missing bench" test "$code" = 2
+check "the missing bench is named" grep -q '^quillmark-run: bench folder missing: ' <<<"$out"
 
 # A module that refuses a step, and a port that does not exist: both fail with their causes.
 run "$work/bench" 3 4

@@ -9,8 +9,10 @@
 #include <set>
 
 #include "devices/port_census.h"
+#include "platform/bench_folder.h"
 #include "tests/ui/bench_fixture.h"
 #include "ui/dialog_units.h"
+#include "ui/path_label.h"
 
 namespace {
 
@@ -42,14 +44,15 @@ TEST_F(BenchTest, TheTemplateHoldsEveryControlInItsPlace) {
   write_settings({});
   ui::COR_VEXDlg& d = open_dialog();
 
-  // Every control of the table, and besides them only the station's two, with its initial state.
+  // Every control of the table, and besides them only the station's three, with its initial state.
   int named_children = 0;
   for (QWidget* child : d.findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
     if (!child->objectName().isEmpty()) ++named_children;
   }
-  EXPECT_EQ(named_children, ui::kControlCount + 2);
+  EXPECT_EQ(named_children, ui::kControlCount + 3);
   EXPECT_NE(d.findChild<QWidget*>("day_totals_label"), nullptr);
   EXPECT_NE(d.findChild<QWidget*>("plug_in_start_check"), nullptr);
+  EXPECT_NE(d.findChild<QWidget*>("bench_folder_label"), nullptr);
   for (const ui::ControlEntry& entry : ui::control_table()) {
     QWidget* w = d.findChild<QWidget*>(ui::object_name(entry));
     ASSERT_NE(w, nullptr) << ui::object_name(entry).toStdString();
@@ -88,7 +91,7 @@ TEST_F(BenchTest, TheTemplateHoldsEveryControlInItsPlace) {
 
   // Each frame is drawn where the template places it: its top line runs through the middle of the
   // title, half a line below the box's top, above the result picture; its bottom line is the box's
-  // bottom. The station's two controls lie clear of every frame and of the strip below.
+  // bottom. The station's controls lie clear of every frame, of the strip below and of each other.
   const QImage shot = d.grab().toImage();
   const QRgb background = shot.pixel(1, 1);
   const int half_line = QFontMetrics(d.font()).height() / 2;
@@ -100,8 +103,12 @@ TEST_F(BenchTest, TheTemplateHoldsEveryControlInItsPlace) {
     EXPECT_NE(shot.pixel(box.left(), box.bottom()), background) << k;
     EXPECT_GT(result_picture(k)->geometry().top(), frame_top + 1) << k;
   }
-  for (const char* name : {"day_totals_label", "plug_in_start_check"}) {
+  const char* const station[] = {"day_totals_label", "plug_in_start_check", "bench_folder_label"};
+  for (const char* name : station) {
     const QRect added = d.findChild<QWidget*>(name)->geometry();
+    for (const char* other : station)
+      EXPECT_TRUE(other == name || !added.intersects(d.findChild<QWidget*>(other)->geometry()))
+          << name << " " << other;
     for (int k = 0; k < 6; ++k)
       EXPECT_FALSE(added.intersects(control<QGroupBox>(ControlRole::panel_group, k)->geometry()))
           << name << " " << k;
@@ -163,6 +170,33 @@ TEST_F(BenchTest, PortListsShowOnlyWhatIsSelectedOnPurpose) {
   EXPECT_EQ(at_list(1)->currentText(), "");
   d.fill_port_list(2, ui::kAtList);
   EXPECT_EQ(at_list(2)->currentText(), "COM3");
+}
+
+// Started elsewhere, the window tells its bench folder beside the totals: a path too long for the
+// label loses its middle, never its end, and the whole path is the label's tooltip.
+TEST_F(BenchTest, TheBenchFolderIsShownWhenTheWindowWorksAwayFromWhereItWasStarted) {
+  write_settings({});
+  const std::filesystem::path deep = bench.path() /
+                                     "a folder with a long name that the label cannot hold" /
+                                     "another folder of the line" / "station 7 bench";
+  std::filesystem::create_directories(deep);
+  std::filesystem::copy_file(bench.path() / "ZEBL.ini", deep / "ZEBL.ini");
+  testing_support::ScopedWorkingDirectory in_deep(deep);
+  platform::set_start_directory(bench.str() + "/");
+  ui::COR_VEXDlg& d = open_dialog();
+  platform::set_start_directory({});
+
+  auto* label = d.findChild<ui::PathLabel*>("bench_folder_label");
+  ASSERT_NE(label, nullptr);
+  EXPECT_TRUE(label->isVisible());
+  EXPECT_EQ(label->text(), QString::fromStdString("Bench: " + deep.string()));
+  EXPECT_TRUE(label->toolTip().contains(QString::fromStdString(deep.string())));
+  const QString shown = label->shown_text();
+  EXPECT_TRUE(shown.startsWith("Bench: ")) << shown.toStdString();
+  EXPECT_TRUE(shown.endsWith("/station 7 bench")) << shown.toStdString();
+  EXPECT_TRUE(shown.contains(QChar(0x2026))) << shown.toStdString();
+  EXPECT_LE(QFontMetrics(label->font()).horizontalAdvance(shown), label->contentsRect().width());
+  EXPECT_EQ(d.windowTitle(), "VX4410 Quillmark Ver1.18");
 }
 
 }  // namespace

@@ -172,8 +172,9 @@ TEST(WindowProgramTest, AnswersItsCommandLineWithoutADisplay) {
                              {}, &out),
               0)
         << help;
-    for (const char* part : {"Usage: quillmark [--debug FILE]\n", "--debug=FILE", "--version",
-                             "Exit status:", "Tool has been opened!"})
+    for (const char* part : {"Usage: quillmark [-C DIR | --default-bench] [--debug FILE]\n",
+                             "--bench=DIR", "--default-bench", "~/quillmark", "--debug=FILE",
+                             "--version", "Exit status:", "Tool has been opened!"})
       EXPECT_NE(out.find(part), std::string::npos) << part << "\n" << out;
   }
   EXPECT_EQ(x_session::run({"env", "-u", "DISPLAY", QUILL_WINDOW, "--version"}, {}, &out), 0);
@@ -189,10 +190,28 @@ TEST(WindowProgramTest, AnswersItsCommandLineWithoutADisplay) {
         << bad;
     const std::string told = read_file(errors);
     EXPECT_EQ(told.rfind("quillmark: ", 0), 0u) << told;
-    EXPECT_NE(told.find("\nUsage: quillmark [--debug FILE]\nTry 'quillmark --help'.\n"),
+    EXPECT_NE(told.find("\nUsage: quillmark [-C DIR | --default-bench] [--debug FILE]\nTry "
+                        "'quillmark --help'.\n"),
               std::string::npos)
         << told;
     EXPECT_EQ(out, "");
+  }
+
+  // A bench that is not there, and a default bench that cannot be made, are refused with the
+  // reason: without a display (an empty DISPLAY is none) nothing else is shown.
+  std::ofstream(dir.path() / "quillmark") << "a file where the default bench would be";
+  for (const auto& [option, told] : std::vector<std::pair<std::string, std::string>>{
+           {"--bench=" + dir.str() + "/missing",
+            "bench folder " + dir.str() + "/missing: No such file or directory"},
+           {"--default-bench", "bench folder " + dir.str() + "/quillmark: not a folder"},
+       }) {
+    const std::string errors = (dir.path() / "errors").string();
+    EXPECT_EQ(x_session::run(
+                  {"/bin/sh", "-c", "exec \"$0\" \"$1\" 2>\"$2\"", QUILL_WINDOW, option, errors},
+                  {"QT_QPA_PLATFORM=xcb", "DISPLAY=", "HOME=" + dir.str()}, &out),
+              2)
+        << option;
+    EXPECT_EQ(read_file(errors), "quillmark: " + told + "\n");
   }
 }
 

@@ -4,6 +4,10 @@
 // census until it "arrives".
 #include <gtest/gtest.h>
 #include <windows.h>
+// windows.h first.
+#include <knownfolders.h>
+#include <objbase.h>
+#include <shlobj.h>
 
 #include <array>
 #include <cstdio>
@@ -14,6 +18,7 @@
 #include "dialog/login.h"
 #include "engine/module_slot.h"
 #include "engine/notifications.h"
+#include "platform/bench_folder.h"
 #include "platform/tool_locks.h"
 #include "platform/win/wide_text.h"
 #include "tests/ui_win/face_bench.h"
@@ -422,6 +427,73 @@ TEST_F(FaceBench, TheProgramStartsPaintsClosesAndRefusesASecondStart) {
   ::CloseHandle(first.hProcess);
   ::CloseHandle(second.hProcess);
   ::CloseHandle(out);
+}
+
+// Away from the folder it was started in, the window tells its bench beside the totals (a path too
+// long loses its middle); quillmark.exe itself with --default-bench works on the quillmark folder
+// of the user's Documents, and refuses a bench that is not there.
+TEST_F(FaceBench, TheBenchFolderIsShownAndTheProgramTakesItsBenchOptions) {
+  write_settings({});
+  platform::set_start_directory("C:\\elsewhere\\");
+  open_dialog();
+  platform::set_start_directory({});
+  const std::u8string here = std::filesystem::current_path().u8string();
+  EXPECT_TRUE(visible(dialog::kBenchFolderId));
+  EXPECT_EQ(text(dialog::kBenchFolderId), "Bench: " + std::string(here.begin(), here.end()));
+  EXPECT_EQ(::GetWindowLongW(item(dialog::kBenchFolderId), GWL_STYLE) & SS_ELLIPSISMASK,
+            SS_PATHELLIPSIS);
+  face.reset();
+
+  const std::wstring program = face_testing::program_path(L"QUILL_PROGRAM");
+  const std::filesystem::path errors = bench / "errors.txt";
+  SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+  auto start = [&](const std::wstring& options) {
+    HANDLE err = ::CreateFileW(errors.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
+                               CREATE_ALWAYS, 0, nullptr);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdError = err;
+    std::wstring command = L"\"" + program + L"\" " + options;
+    PROCESS_INFORMATION process{};
+    EXPECT_TRUE(::CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                                 bench.c_str(), &startup, &process));
+    ::CloseHandle(process.hThread);
+    ::CloseHandle(err);
+    return process;
+  };
+  auto exit_code = [](PROCESS_INFORMATION& process) {
+    DWORD code = ~0u;
+    EXPECT_EQ(::WaitForSingleObject(process.hProcess, face_testing::kLimitMs), WAIT_OBJECT_0);
+    ::GetExitCodeProcess(process.hProcess, &code);
+    ::CloseHandle(process.hProcess);
+    return code;
+  };
+
+  PROCESS_INFORMATION refused = start(L"--bench \"" + (bench / L"missing").wstring() + L"\"");
+  EXPECT_EQ(exit_code(refused), 2u);
+  const std::string told = testing_support::read_file(errors);
+  EXPECT_EQ(told.rfind("quillmark: bench folder ", 0), 0u) << told;
+
+  PWSTR documents = nullptr;
+  ASSERT_EQ(::SHGetKnownFolderPath(FOLDERID_Documents, 0, nullptr, &documents), S_OK);
+  const std::wstring default_bench = std::wstring(documents) + L"\\quillmark";
+  ::CoTaskMemFree(documents);
+  PROCESS_INFORMATION menu = start(L"--default-bench");
+  HWND main_dialog = nullptr;
+  const ULONGLONG deadline = ::GetTickCount64() + face_testing::kLimitMs;
+  while ((main_dialog = face_testing::window_of(menu.dwProcessId, L"VX4410 Quillmark Ver1.18")) ==
+             nullptr &&
+         ::GetTickCount64() < deadline)
+    ::Sleep(20);
+  ASSERT_NE(main_dialog, nullptr) << testing_support::read_file(errors);
+  wchar_t shown[512] = L"";
+  ::GetDlgItemTextW(main_dialog, dialog::kBenchFolderId, shown, 512);
+  EXPECT_EQ(std::wstring(shown), L"Bench: " + default_bench);
+  EXPECT_TRUE(::IsWindowVisible(::GetDlgItem(main_dialog, dialog::kBenchFolderId)));
+  EXPECT_TRUE(std::filesystem::exists(std::filesystem::path(default_bench) / "ZEBL.lock"));
+  ::PostMessageW(main_dialog, WM_CLOSE, 0, 0);
+  EXPECT_EQ(exit_code(menu), 0u);
 }
 
 }  // namespace

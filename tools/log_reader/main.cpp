@@ -1,7 +1,9 @@
 // quillmark-log: prints the AT traffic logs AtLog_<n>.ini of a bench folder readably, one line per
 // block sent to or received from a module.
 //
-//   quillmark-log [--dir BENCH] [--module N] [--tail K] [--raw]
+//   quillmark-log [-C BENCH] [--module N] [--tail K] [--raw]
+//
+// --dir BENCH is the bench option's older name.
 //
 // Exit status: 0 the logs were printed, 1 no log found or a log that cannot be read, 2 bad
 // arguments.
@@ -10,27 +12,32 @@
 #include <iostream>
 #include <optional>
 #include <string>
+#include <vector>
 
+#include "platform/bench_folder.h"
+#include "platform/executable_dir.h"
 #include "platform/files.h"
 #include "tools/log_reader/log_view.h"
-#ifdef _WIN32
-#include "platform/win/console.h"
-#endif
 
 #ifndef QUILL_VERSION
 #error "QUILL_VERSION comes from the project version of CMakeLists.txt"
 #endif
 
+#ifdef _WIN32
+#include "platform/win/console.h"
+#endif
+
 namespace {
 
 const char* const kUsage =
-    "Usage: quillmark-log [--dir BENCH] [--module N] [--tail K] [--raw]\n"
+    "Usage: quillmark-log [-C BENCH] [--module N] [--tail K] [--raw]\n"
     "Prints the AT traffic logs AtLog_1.ini to AtLog_6.ini of a bench folder, one line per\n"
     "block sent to or received from a module: its date and time stamps, \"sent\" or\n"
     "\"received\", and its text.\n"
     "\n"
     "Options:\n"
-    "      --dir BENCH   the bench folder (default: the working directory)\n"
+    "  -C, --bench=BENCH the bench folder (default: the folder it is started in); --dir\n"
+    "                    BENCH is the same\n"
     "      --module N    only the log of module N, 1 to 6 (default: every log there is,\n"
     "                    each under a heading)\n"
     "      --tail K      only the last K records of each log\n"
@@ -45,7 +52,7 @@ const char* const kUsage =
     "Exit status: 0 printed, 1 no log found or a log that cannot be read, 2 bad arguments.\n";
 
 struct Options {
-  std::string dir;
+  platform::BenchRequest bench;
   std::optional<int> module;
   log_reader::ViewOptions view;
   bool help = false;
@@ -62,16 +69,21 @@ bool all_digits(const std::string& s) {
 }
 
 // Parses the arguments; an empty text, or why they are wrong.
-std::string parse(int argc, const char* const* argv, Options* o) {
-  for (int i = 1; i < argc; ++i) {
-    std::string arg = argv[i];
+std::string parse(const std::vector<std::string>& args, Options* o) {
+  for (size_t i = 1; i < args.size(); ++i) {
+    std::string arg = args[i];
+    std::string error;
+    if (platform::read_bench_option(args, &i, &o->bench, &error)) {
+      if (!error.empty()) return error;
+      continue;
+    }
     std::string value;
     bool takes_value = false;
     for (const char* name : {"--dir", "--module", "--tail"}) {
       std::string n = name;
       if (arg == n) {
-        if (i + 1 >= argc) return "option '" + n + "' requires an argument";
-        value = argv[++i];
+        if (i + 1 >= args.size()) return "option '" + n + "' requires an argument";
+        value = args[++i];
       } else if (arg.starts_with(n + "=")) {
         value = arg.substr(n.size() + 1);
       } else {
@@ -83,7 +95,7 @@ std::string parse(int argc, const char* const* argv, Options* o) {
     }
     if (takes_value && arg == "--dir") {
       if (value.empty()) return "option '--dir' requires a folder";
-      o->dir = value;
+      o->bench.folders.push_back(value);
     } else if (takes_value && arg == "--module") {
       if (value.size() != 1 || value[0] < '1' || value[0] > '6')
         return "'" + value + "' is not a module: modules are numbered 1 to 6";
@@ -111,9 +123,10 @@ bool missing(const std::string& path) {
   return !platform::File::open(path, platform::FileAccess::read, &error).is_open() && error.missing;
 }
 
-int run(int argc, const char* const* argv) {
+int run(int argc, char** argv) {
   Options options;
-  if (std::string why = parse(argc, argv, &options); !why.empty()) return bad_usage(why);
+  if (std::string why = parse(platform::program_arguments(argc, argv), &options); !why.empty())
+    return bad_usage(why);
   if (options.help) {
     std::fputs(kUsage, stdout);
     return 0;
@@ -122,6 +135,10 @@ int run(int argc, const char* const* argv) {
     std::printf("quillmark-log %s\n", QUILL_VERSION);
     return 0;
   }
+  if (std::string why; !platform::enter_bench(options.bench, &why)) {
+    std::fprintf(stderr, "quillmark-log: %s\n", why.c_str());
+    return 2;
+  }
   std::ios::sync_with_stdio(false);
 
   int status = 0;
@@ -129,21 +146,21 @@ int run(int argc, const char* const* argv) {
   for (int n = 1; n <= 6; ++n) {
     if (options.module && *options.module != n) continue;
     std::string name = "AtLog_" + std::to_string(n) + ".ini";
-    std::string path = options.dir.empty() ? name : options.dir + "/" + name;
-    if (!options.module && missing(path)) continue;
+    if (!options.module && missing(name)) continue;
     ++found;
     if (!options.module) std::cout << (found > 1 ? "\n" : "") << "== " << name << " ==\n";
     std::string error;
-    if (!log_reader::print_log(path, options.view, std::cout, &error)) {
+    if (!log_reader::print_log(name, options.view, std::cout, &error)) {
       std::cout.flush();
-      std::fprintf(stderr, "quillmark-log: %s: %s\n", path.c_str(), error.c_str());
+      std::fprintf(stderr, "quillmark-log: %s: %s\n", name.c_str(), error.c_str());
       status = 1;
     }
   }
   std::cout.flush();
   if (found == 0) {
     std::fprintf(stderr, "quillmark-log: no AT traffic log (AtLog_1.ini to AtLog_6.ini) in %s\n",
-                 options.dir.empty() ? "the working directory" : options.dir.c_str());
+                 options.bench.folders.empty() ? "the working directory"
+                                               : platform::working_directory().c_str());
     return 1;
   }
   return status;

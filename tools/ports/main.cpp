@@ -1,6 +1,6 @@
-// quillmark-ports: shows the COM ports of the bench folder (the working directory), maps a device
-// to a number of the operator's choice, tells what stands in the way of the ports and writes the
-// udev rule that keeps the modem daemon off the modules.
+// quillmark-ports: shows the COM ports of the bench folder (the folder it is started in, or the one
+// -C names), maps a device to a number of the operator's choice, tells what stands in the way of
+// the ports and writes the udev rule that keeps the modem daemon off the modules.
 #include <poll.h>
 
 #include <cstdio>
@@ -13,6 +13,7 @@
 #include "devices/port_namespace.h"
 #include "devices/port_numbers.h"
 #include "devices/port_watcher.h"
+#include "platform/bench_folder.h"
 #include "platform/com_ports.h"
 #include "tools/ports/bench_listing.h"
 #include "tools/ports/doctor.h"
@@ -25,14 +26,15 @@
 namespace {
 
 const char* const kUsage =
-    "usage: quillmark-ports [list]             the COM ports of this bench folder\n"
+    "usage: quillmark-ports [-C BENCH] [list]  the COM ports of the bench folder\n"
     "       quillmark-ports map <device> <n>   make <device> COM<n> (e.g. map /dev/ttyUSB2 7)\n"
     "       quillmark-ports unmap <n>          remove COM<n> and free its number\n"
     "       quillmark-ports watch              show ports as they arrive and go away\n"
     "       quillmark-ports doctor             what stands in the way of the ports, and remedies\n"
     "       quillmark-ports udev-rule          a udev rule: ModemManager leaves the modules\n"
     "       quillmark-ports --version          show the version\n"
-    "Run it in the bench folder: the numbers live in its ports/ folder.\n";
+    "Run it in the bench folder, or name the folder with -C BENCH (--bench BENCH): the numbers\n"
+    "live in its ports/ folder.\n";
 
 std::optional<unsigned> parse_number(std::string text) {
   if (text.size() > 3 && (text.compare(0, 3, "COM") == 0 || text.compare(0, 3, "com") == 0))
@@ -82,16 +84,36 @@ int watch() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::vector<std::string> args(argv + 1, argv + argc);
+  // The bench option may stand anywhere; the rest is the subcommand and its arguments.
+  const std::vector<std::string> line = platform::program_arguments(argc, argv);
+  platform::BenchRequest bench;
+  std::vector<std::string> args;
+  for (size_t i = 1; i < line.size(); ++i) {
+    std::string why;
+    if (!platform::read_bench_option(line, &i, &bench, &why)) {
+      args.push_back(line[i]);
+    } else if (!why.empty()) {
+      std::fprintf(stderr, "quillmark-ports: %s\n%s", why.c_str(), kUsage);
+      return 2;
+    }
+  }
+  if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h" || args[0] == "help")) {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
+  if (args.size() == 1 && args[0] == "--version") {
+    std::printf("quillmark-ports %s\n", QUILL_VERSION);
+    return 0;
+  }
+  if (std::string why; !platform::enter_bench(bench, &why)) {
+    std::fprintf(stderr, "quillmark-ports: %s\n", why.c_str());
+    return 2;
+  }
   if (args.empty() || (args[0] == "list" && args.size() == 1)) return list();
   if (args[0] == "watch" && args.size() == 1) return watch();
   if (args[0] == "doctor" && args.size() == 1)
     return ports_tool::doctor(ports_tool::seams_from_environment());
   if (args[0] == "udev-rule" && args.size() == 1) return ports_tool::print_udev_rule();
-  if (args[0] == "--version" && args.size() == 1) {
-    std::printf("quillmark-ports %s\n", QUILL_VERSION);
-    return 0;
-  }
   std::string why;
   if (args[0] == "map" && args.size() == 3) {
     std::optional<unsigned> n = parse_number(args[2]);
@@ -114,6 +136,6 @@ int main(int argc, char** argv) {
     }
     return list();
   }
-  std::fputs(kUsage, args.empty() || args[0] == "help" ? stdout : stderr);
-  return args[0] == "help" ? 0 : 2;
+  std::fputs(kUsage, stderr);
+  return 2;
 }

@@ -24,7 +24,7 @@ bool check_settings_file(const std::string& path, std::string* why) {
   platform::FileStatus status;
   if (!file.is_open() || !file.status(&status, &error)) {
     *why = path + ": " + error.text +
-           (error.missing ? " (start quillmark-run in the bench folder)" : "");
+           (error.missing ? " (start quillmark-run in the bench folder, or name it with --bench)" : "");
     return false;
   }
   if (status.directory) {

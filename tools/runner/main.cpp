@@ -1,9 +1,10 @@
-// quillmark-run: updates the modules of the bench folder it runs in, without a window.
+// quillmark-run: updates the modules of a bench folder, without a window.
 //
-//   quillmark-run [--debug FILE] [--json | --watch] [MODULE]...
+//   quillmark-run [-C DIR] [--debug FILE] [--json | --watch] [MODULE]...
 //
-// Reads ZEBL.ini of the working directory as the window does and runs every module that has an AT
-// port, or the modules named (1 to 6), side by side. Shows a progress row per module (a
+// Changes into the bench folder DIR when it is named (else works on the folder it is started in),
+// reads its ZEBL.ini as the window does and runs every module that has an AT port, or the modules
+// named (1 to 6), side by side. Shows a progress row per module (a
 // time-stamped line per event when standard output is not a terminal), then PASS or FAIL per
 // module. The exit codes are those of tools/runner/options.h.
 #ifdef _WIN32
@@ -36,6 +37,7 @@
 #include "engine/run_control.h"
 #include "engine/run_host.h"
 #include "engine/run_record.h"
+#include "platform/bench_folder.h"
 #include "platform/com_ports.h"
 #include "platform/debug_file.h"
 #include "platform/executable_dir.h"
@@ -116,7 +118,7 @@ std::string iso(std::chrono::system_clock::time_point t) {
 int run(int argc, char** argv) {
   runner::Options options;
   std::string error;
-  if (!runner::parse_options(argc, argv, &options, &error)) {
+  if (!runner::parse_options(platform::program_arguments(argc, argv), &options, &error)) {
     std::fprintf(stderr, "quillmark-run: %s\nTry 'quillmark-run --help'.\n", error.c_str());
     return runner::kExitBadInput;
   }
@@ -128,6 +130,9 @@ int run(int argc, char** argv) {
     std::fputs(runner::version_text().c_str(), stdout);
     return runner::kExitPassed;
   }
+
+  // Everything relative (settings, ports, logs, records, the debug file) is the bench's.
+  if (!platform::enter_bench(options.bench, &error)) return bad_input(error);
 
   // The diagnostic lines go to a file, or nowhere: they would break the display.
   std::unique_ptr<platform::DebugFile> debug;

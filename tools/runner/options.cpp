@@ -39,12 +39,14 @@ bool take_module(const std::string& arg, Options* options, std::string* error) {
 
 }  // namespace
 
-bool parse_options(int argc, const char* const* argv, Options* options, std::string* error) {
+bool parse_options(const std::vector<std::string>& args, Options* options, std::string* error) {
   bool options_ended = false;
-  for (int i = 1; i < argc; ++i) {
-    std::string arg = argv[i];
+  for (size_t i = 1; i < args.size(); ++i) {
+    const std::string& arg = args[i];
     if (options_ended || arg.empty() || arg[0] != '-' || arg == "-") {
       if (!take_module(arg, options, error)) return false;
+    } else if (platform::read_bench_option(args, &i, &options->bench, error)) {
+      if (!error->empty()) return false;
     } else if (arg == "--") {
       options_ended = true;
     } else if (arg == "-h" || arg == "--help") {
@@ -56,11 +58,11 @@ bool parse_options(int argc, const char* const* argv, Options* options, std::str
     } else if (arg == "--watch") {
       options->watch = true;
     } else if (arg == "--debug") {
-      if (i + 1 >= argc) {
+      if (i + 1 >= args.size()) {
         *error = "option '--debug' requires an argument";
         return false;
       }
-      options->debug_file = argv[++i];
+      options->debug_file = args[++i];
     } else if (arg.rfind("--debug=", 0) == 0) {
       options->debug_file = arg.substr(8);
       if (options->debug_file.empty()) {
@@ -81,13 +83,17 @@ bool parse_options(int argc, const char* const* argv, Options* options, std::str
 
 std::string help_text() {
   return "Usage: quillmark-run [OPTION]... [MODULE]...\n"
-         "Writes the update file of ZEBL.ini into the modules of the bench folder it runs in,\n"
-         "side by side, and tells for each module whether it passed.\n"
+         "Writes the update file of ZEBL.ini into the modules of the bench folder, side by\n"
+         "side, and tells for each module whether it passed. The bench folder is the folder\n"
+         "it is started in, or DIR of --bench: it holds ZEBL.ini, ports/, the AT traffic logs\n"
+         "and runs.csv.\n"
          "\n"
          "MODULE is a module number, 1 to 6; without one, every module that has an AT port in\n"
          "ZEBL.ini runs. A module's AT port (its COM number) is set in ZEBL.ini or in the window.\n"
          "\n"
          "Options:\n"
+         "  -C, --bench=DIR   work on the bench folder DIR, as if started there (a relative\n"
+         "                    --debug FILE too)\n"
          "      --debug=FILE  append the diagnostic lines, time-stamped, to FILE ('-' for\n"
          "                    standard error)\n"
          "      --json        print one JSON document with the results at the end, and nothing\n"
@@ -107,8 +113,8 @@ std::string help_text() {
          "Exit status:\n"
          "    0  every module passed\n"
          "    1  a module failed\n"
-         "    2  bad arguments, no usable ZEBL.ini, no usable update file, or a debug file that\n"
-         "       cannot be opened\n"
+         "    2  bad arguments, a bench folder that does not exist, no usable ZEBL.ini, no\n"
+         "       usable update file, or a debug file that cannot be opened\n"
          "    3  the tool is already open on this computer\n"
          "  130  stopped by Ctrl-C (with --watch: by a second Ctrl-C)\n";
 }

@@ -3,6 +3,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/bench_folder.h"
+
 namespace runner {
 
 // Exit codes of quillmark-run.
@@ -17,14 +19,15 @@ struct Options {
   bool help = false;
   bool version = false;
   bool json = false;
-  bool watch = false;        // start each module when its port arrives, until interrupted
-  std::string debug_file;    // empty: no diagnostic output; "-": standard error
-  std::vector<int> modules;  // slot indices 0..5 named on the command line, in order
+  bool watch = false;            // start each module when its port arrives, until interrupted
+  std::string debug_file;        // empty: no diagnostic output; "-": standard error
+  std::vector<int> modules;      // slot indices 0..5 named on the command line, in order
+  platform::BenchRequest bench;  // --bench, -C: the bench folder, when not the working directory
 };
 
-// Reads the arguments. False, with the message (without "quillmark-run: ") in `error`, for an
-// argument the runner does not take.
-bool parse_options(int argc, const char* const* argv, Options* options, std::string* error);
+// Reads the arguments (the program's name first). False, with the message (without
+// "quillmark-run: ") in `error`, for an argument the runner does not take.
+bool parse_options(const std::vector<std::string>& args, Options* options, std::string* error);
 
 // The text of --help.
 std::string help_text();

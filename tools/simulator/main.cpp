@@ -1,9 +1,11 @@
 // quillmark-sim: simulated modules on pseudo-terminals, registered as COM ports of a bench folder.
 //
-//   quillmark-sim [--ports DIR] [--store DIR] [--first N] [--count K] [--fault COM<n>:<fault>]...
+//   quillmark-sim [-C BENCH] [--ports DIR] [--store DIR] [--first N] [--count K]
+//                 [--fault COM<n>:<fault>]...
 //   quillmark-sim --help | --version
 //
-// Creates K modules (default 6) as links in DIR (default ./ports): COM<N>..COM<N+K-1> with
+// Changes into the bench folder BENCH when it is named, then creates K modules (default 6) as
+// links in DIR (default ports, in the bench folder): COM<N>..COM<N+K-1> with
 // --first, else the K lowest numbers that the bench leaves free (told on standard error). Prints
 // one line "COM<n> <device>" per module and then "ready", and serves until interrupted; the links
 // are removed on exit. A link of the ports folder that leads to an existing device (another
@@ -21,6 +23,7 @@
 #include <vector>
 
 #include "devices/port_numbers.h"
+#include "platform/bench_folder.h"
 #include "tools/simulator/pty_module_server.h"
 
 #ifndef QUILL_VERSION
@@ -38,7 +41,7 @@ void on_signal(int) {
 }
 
 constexpr const char* kUsage =
-    "Usage: quillmark-sim [--ports DIR] [--store DIR] [--first N] [--count K]\n"
+    "Usage: quillmark-sim [-C BENCH] [--ports DIR] [--store DIR] [--first N] [--count K]\n"
     "                     [--fault COM<n>:<fault>]...\n";
 
 constexpr const char* kHelp =
@@ -47,6 +50,8 @@ constexpr const char* kHelp =
     "\"ready\", and serves until Ctrl-C or SIGTERM, which remove its links again.\n"
     "\n"
     "Options:\n"
+    "  -C, --bench=BENCH the bench folder (default: the folder it is started in); DIR of\n"
+    "                    --ports and --store is read in it when relative\n"
     "      --ports DIR   the bench's ports folder (default: ports)\n"
     "      --store DIR   keep the files the modules receive as DIR/COM<n>/<name>; without\n"
     "                    it they are not kept\n"
@@ -75,6 +80,8 @@ constexpr const char* kHelp =
     "Examples:\n"
     "  quillmark-sim --store store --count 2\n"
     "      two modules in the ports folder of the current folder (the bench)\n"
+    "  quillmark-sim -C ~/quillmark --store store --count 2\n"
+    "      the same on the bench of the window started from the desktop's menu\n"
     "  quillmark-sim --store store --first 7 --count 3 --fault COM8:error-packet=2\n"
     "      COM7 to COM9, of which COM8 refuses the second packet\n"
     "\n"
@@ -118,8 +125,15 @@ int main(int argc, char** argv) {
   std::string ports = "ports", store;
   unsigned first = 0, count = 6;
   std::map<unsigned, simulator::Faults> faults;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
+  platform::BenchRequest bench;
+  const std::vector<std::string> args = platform::program_arguments(argc, argv);
+  for (size_t i = 1; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    std::string error;
+    if (platform::read_bench_option(args, &i, &bench, &error)) {
+      if (!error.empty()) return usage_error(error);
+      continue;
+    }
     if (arg == "-h" || arg == "--help") {
       std::printf("%s%s", kUsage, kHelp);
       return 0;
@@ -131,8 +145,8 @@ int main(int argc, char** argv) {
     if (arg != "--ports" && arg != "--store" && arg != "--first" && arg != "--count" &&
         arg != "--fault")
       return usage_error("unknown option '" + arg + "'");
-    if (i + 1 >= argc) return usage_error("option '" + arg + "' requires an argument");
-    const std::string value = argv[++i];
+    if (i + 1 >= args.size()) return usage_error("option '" + arg + "' requires an argument");
+    const std::string value = args[++i];
     if (arg == "--ports") {
       ports = value;
     } else if (arg == "--store") {
@@ -158,6 +172,10 @@ int main(int argc, char** argv) {
   if (first != 0 && count > kLastCom - first + 1)
     return usage_error("COM" + std::to_string(first) + " and " + std::to_string(count - 1) +
                        " more go beyond COM999999");
+  if (std::string why; !platform::enter_bench(bench, &why)) {
+    std::fprintf(stderr, "quillmark-sim: %s\n", why.c_str());
+    return 2;
+  }
 
   std::vector<unsigned> numbers;
   if (first != 0) {

@@ -292,7 +292,7 @@ check_install() {
   check "the runner's version" test "$code/$out" = "0/quillmark-run $version"
   run "$work" "$program_files\\quillmark-log.exe" --help
   check "the log reader's help" test "$code/$(head -1 <<<"$out")" = \
-    "0/Usage: quillmark-log [--dir BENCH] [--module N] [--tail K] [--raw]"
+    "0/Usage: quillmark-log [-C BENCH] [--module N] [--tail K] [--raw]"
   run "$work" "$program_files\\quillmark.exe" --version
   check "the window's version" test "$code/$out" = "0/quillmark $version"
   run "$work" "$program_files\\quillmark-run.exe" --frobnicate
@@ -353,7 +353,7 @@ check_portable() {
   check "its store has the update file" cmp -s "$work/update.bin" "$work/store/COM7/update.bin"
   console_run "$folder" "$(windows_path "$folder")\\quillmark-log.exe" --help
   check "the log reader's help on the console" test "$code/$(grep -m1 '^Usage' <<<"$out")" = \
-    "0/Usage: quillmark-log [--dir BENCH] [--module N] [--tail K] [--raw]"
+    "0/Usage: quillmark-log [-C BENCH] [--module N] [--tail K] [--raw]"
   console_run "$folder" "$(windows_path "$folder")\\quillmark-log.exe" --module 3
   check "a missing log is told on the console" test "$code/$(grep -c 'AtLog_3.ini' <<<"$out")" = 1/1
   finish

@@ -25,6 +25,22 @@ Handler replace(Handler handler) {
 // The longest path the system takes, with its terminating zero.
 constexpr DWORD kLongestPath = 32768;
 
+// The common dialogs' library is loaded when Browse is first pressed, not at the start: it brings
+// the shell's libraries with it, several megabytes of working set that a bench which never
+// browses would carry through every run. From the system folder only, so that no library of the
+// same name in the bench folder is loaded in its place.
+using OpenFileDialog = BOOL(WINAPI*)(OPENFILENAMEW*);
+OpenFileDialog common_dialogs_open_file() {
+  static const OpenFileDialog open_file = [] {
+    const HMODULE library =
+        ::LoadLibraryExW(L"comdlg32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    return library == nullptr ? nullptr
+                              : reinterpret_cast<OpenFileDialog>(reinterpret_cast<void*>(
+                                    ::GetProcAddress(library, "GetOpenFileNameW")));
+  }();
+  return open_file;
+}
+
 }  // namespace
 
 std::wstring application_name() {
@@ -64,7 +80,8 @@ std::optional<std::wstring> choose_existing_file(HWND owner, const std::wstring&
   // The settings file is found through the working directory: the dialog must not change it.
   dialog.Flags = OFN_EXPLORER | OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY |
                  OFN_NOCHANGEDIR | OFN_LONGNAMES | OFN_ENABLESIZING;
-  if (!::GetOpenFileNameW(&dialog)) return std::nullopt;
+  const auto open_file_dialog = common_dialogs_open_file();
+  if (open_file_dialog == nullptr || !open_file_dialog(&dialog)) return std::nullopt;
   return std::wstring(file.data());
 }
 

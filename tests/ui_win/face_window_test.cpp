@@ -232,25 +232,33 @@ TEST_F(FaceBench, FailuresPortNoticesAndThePortQuestion) {
             ::SendMessageW(dialog, WM_GETICON, ICON_BIG, 0));
 }
 
-// Drives the login dialog from inside its own loop: a timer of the thread runs `steps` in turn.
+// Drives a modal dialog (the login, the file dialog) from inside its own loop: a timer of the
+// thread runs `steps` in turn on the visible window of that caption.
 struct LoginScript {
   std::vector<std::function<void(HWND login)>> steps;
+  std::wstring caption = L"Login";
   size_t next = 0;
   static inline LoginScript* running = nullptr;
 
   static void CALLBACK tick(HWND, UINT, UINT_PTR timer, DWORD) {
-    HWND login = nullptr;
+    if (running == nullptr) return;
+    struct Search {
+      const std::wstring* caption;
+      HWND found = nullptr;
+    } search{&running->caption};
     ::EnumThreadWindows(
         ::GetCurrentThreadId(),
-        [](HWND window, LPARAM found) -> BOOL {
-          wchar_t caption[32] = L"";
-          ::GetWindowTextW(window, caption, 32);
-          if (std::wstring(caption) != L"Login" || !::IsWindowVisible(window)) return TRUE;
-          *reinterpret_cast<HWND*>(found) = window;
+        [](HWND window, LPARAM searching) -> BOOL {
+          auto* search = reinterpret_cast<Search*>(searching);
+          wchar_t caption[64] = L"";
+          ::GetWindowTextW(window, caption, 64);
+          if (caption != *search->caption || !::IsWindowVisible(window)) return TRUE;
+          search->found = window;
           return FALSE;
         },
-        reinterpret_cast<LPARAM>(&login));
-    if (login == nullptr || running == nullptr) return;
+        reinterpret_cast<LPARAM>(&search));
+    HWND login = search.found;
+    if (login == nullptr) return;
     if (running->next < running->steps.size()) running->steps[running->next++](login);
     if (running->next == running->steps.size()) ::KillTimer(nullptr, timer);
   }
@@ -298,6 +306,16 @@ TEST_F(FaceBench, LoginBrowseAChineseFileSaveAndRun) {
   EXPECT_FALSE(visible(dialog::kLoginId));
   EXPECT_TRUE(enabled(dialog::kFilePathEditId) && enabled(dialog::kBrowseId));
   EXPECT_FALSE(enabled(panel(0).start_button) || enabled(dialog::kAllStartId));
+
+  // Browse opens the system's file dialog, whose library is loaded only now; cancelled, it
+  // changes nothing.
+  EXPECT_EQ(::GetModuleHandleW(L"comdlg32.dll"), nullptr);
+  const std::string path_before = text(dialog::kFilePathEditId);
+  LoginScript{{[](HWND file_dialog) { ::PostMessageW(file_dialog, WM_COMMAND, IDCANCEL, 0); }},
+              L"Select fota files:"}
+      .run(item(dialog::kBrowseId));
+  EXPECT_NE(::GetModuleHandleW(L"comdlg32.dll"), nullptr);
+  EXPECT_EQ(text(dialog::kFilePathEditId), path_before);
 
   // Browse: the file dialog's answer is a path in UTF-16, as the system gives it.
   const std::filesystem::path chinese = bench / std::u8string(u8"更新文件.bin");

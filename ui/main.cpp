@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "dialog/window_options.h"
 #include "platform/bench_folder.h"
 #include "platform/debug_file.h"
 #include "ui/cor_vexapp.h"
@@ -73,49 +74,12 @@ constexpr const char* kHelp =
     "    2  bad arguments, a bench folder that does not exist or cannot be made, or a\n"
     "       debug file that cannot be opened\n";
 
-struct Options {
-  bool help = false;
-  bool version = false;
-  std::string debug_file;
-  platform::BenchRequest bench;
-};
-
-// Reads the command line; false, with the message, for anything the window does not take.
-bool parse_options(const std::vector<std::string>& args, Options* options, std::string* error) {
-  for (size_t i = 1; i < args.size(); ++i) {
-    const std::string& arg = args[i];
-    if (platform::read_bench_option(args, &i, &options->bench, error)) {
-      if (!error->empty()) return false;
-    } else if (arg == "--default-bench") {
-      options->bench.default_bench = true;
-    } else if (arg == "-h" || arg == "--help") {
-      options->help = true;
-    } else if (arg == "--version") {
-      options->version = true;
-    } else if (arg == "--debug" || arg.rfind("--debug=", 0) == 0) {
-      options->debug_file =
-          arg == "--debug" ? (i + 1 < args.size() ? args[++i] : "") : arg.substr(8);
-      if (options->debug_file.empty()) {
-        *error = "option '--debug' requires an argument";
-        return false;
-      }
-    } else if (!arg.empty() && arg[0] == '-') {
-      *error = "unknown option '" + arg + "'";
-      return false;
-    } else {
-      *error = "'" + arg + "' is not an option: name a bench folder with --bench " + arg;
-      return false;
-    }
-  }
-  return true;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
-  Options options;
+  dialog::WindowOptions options;
   std::string error;
-  if (!parse_options(platform::program_arguments(argc, argv), &options, &error)) {
+  if (!dialog::parse_window_options(platform::program_arguments(argc, argv), &options, &error)) {
     std::fprintf(stderr, "quillmark: %s\n%sTry 'quillmark --help'.\n", error.c_str(), kUsage);
     return 2;
   }

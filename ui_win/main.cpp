@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "dialog/window_options.h"
 #include "platform/bench_folder.h"
 #include "platform/debug_file.h"
 #include "platform/win/wide_text.h"
@@ -94,43 +95,6 @@ void tell(const std::string& text, bool error) {
                 MB_OK | (error ? MB_ICONSTOP : MB_ICONINFORMATION));
 }
 
-struct Options {
-  bool help = false;
-  bool version = false;
-  std::string debug_file;
-  platform::BenchRequest bench;
-};
-
-// Reads the command line (UTF-8); false, with the message, for anything the window does not take.
-bool parse_options(const std::vector<std::string>& args, Options* options, std::string* error) {
-  for (size_t i = 1; i < args.size(); ++i) {
-    const std::string& arg = args[i];
-    if (platform::read_bench_option(args, &i, &options->bench, error)) {
-      if (!error->empty()) return false;
-    } else if (arg == "--default-bench") {
-      options->bench.default_bench = true;
-    } else if (arg == "-h" || arg == "--help") {
-      options->help = true;
-    } else if (arg == "--version") {
-      options->version = true;
-    } else if (arg == "--debug" || arg.rfind("--debug=", 0) == 0) {
-      options->debug_file =
-          arg == "--debug" ? (i + 1 < args.size() ? args[++i] : "") : arg.substr(8);
-      if (options->debug_file.empty()) {
-        *error = "option '--debug' requires an argument";
-        return false;
-      }
-    } else if (!arg.empty() && arg[0] == '-') {
-      *error = "unknown option '" + arg + "'";
-      return false;
-    } else {
-      *error = "'" + arg + "' is not an option: name a bench folder with --bench " + arg;
-      return false;
-    }
-  }
-  return true;
-}
-
 void write_first_paint_stamp() {
   FILETIME now{};
   ::GetSystemTimePreciseAsFileTime(&now);
@@ -145,9 +109,9 @@ void write_first_paint_stamp() {
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
-  Options options;
+  dialog::WindowOptions options;
   std::string error;
-  if (!parse_options(platform::program_arguments(0, nullptr), &options, &error)) {
+  if (!dialog::parse_window_options(platform::program_arguments(0, nullptr), &options, &error)) {
     tell("quillmark: " + error + "\n" + kUsage + "Try 'quillmark --help'.\n", true);
     return 2;
   }

@@ -34,4 +34,10 @@ void print_utf8_on_console() {
   std::atexit(give_back_console_code_page);
 }
 
+int run_with_utf8_arguments(int argc, wchar_t** wide_argv, int (*run)(int argc, char** argv)) {
+  print_utf8_on_console();
+  Utf8Arguments args(argc, wide_argv);
+  return run(args.argc(), args.argv());
+}
+
 }  // namespace platform::win

@@ -27,4 +27,8 @@ class Utf8Arguments {
 // gives the console's own back when the program exits (the console outlives the program).
 void print_utf8_on_console();
 
+// What a console program's wmain does: prints UTF-8 on the console and runs `run` with the
+// arguments in UTF-8; gives run's exit code.
+int run_with_utf8_arguments(int argc, wchar_t** wide_argv, int (*run)(int argc, char** argv));
+
 }  // namespace platform::win

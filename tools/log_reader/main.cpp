@@ -172,9 +172,7 @@ int run(int argc, char** argv) {
 // The arguments arrive in UTF-16, so that a bench folder named in any language is found; inside
 // they are UTF-8, as is what is printed.
 int wmain(int argc, wchar_t** wide_argv) {
-  platform::win::print_utf8_on_console();
-  platform::win::Utf8Arguments args(argc, wide_argv);
-  return run(args.argc(), args.argv());
+  return platform::win::run_with_utf8_arguments(argc, wide_argv, run);
 }
 #else
 int main(int argc, char** argv) {

@@ -336,9 +336,7 @@ int run(int argc, char** argv) {
 // narrow ones hold only what the ANSI code page can show); inside they are UTF-8, as is everything
 // the runner prints.
 int wmain(int argc, wchar_t** wide_argv) {
-  platform::win::print_utf8_on_console();
-  platform::win::Utf8Arguments args(argc, wide_argv);
-  return run(args.argc(), args.argv());
+  return platform::win::run_with_utf8_arguments(argc, wide_argv, run);
 }
 #else
 int main(int argc, char** argv) {

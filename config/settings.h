@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "engine/plug_in_start.h"
+#include "station/plug_in_start.h"
 
 namespace config {
 

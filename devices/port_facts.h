@@ -1,6 +1,6 @@
 #pragma once
 
-#include "engine/run_record.h"
+#include "station/run_record.h"
 
 namespace devices {
 

@@ -11,7 +11,7 @@
 #include "dialog/face.h"
 #include "engine/module_slot.h"
 #include "engine/notifications.h"
-#include "engine/plug_in_start.h"
+#include "station/plug_in_start.h"
 
 namespace devices {
 struct PortNotice;

@@ -6,13 +6,13 @@
 #include "devices/port_facts.h"
 #include "dialog/control_table.h"
 #include "dialog/main_dialog.h"
-#include "engine/day_totals.h"
 #include "engine/port_notices.h"
 #include "engine/run_control.h"
-#include "engine/run_record.h"
 #include "platform/bench_folder.h"
 #include "platform/clock.h"
 #include "platform/executable_dir.h"
+#include "station/day_totals.h"
+#include "station/run_record.h"
 
 namespace dialog {
 

@@ -12,12 +12,12 @@
 #include <thread>
 #include <vector>
 
-#include "engine/day_totals.h"
 #include "engine/run_host.h"
-#include "engine/run_record.h"
 #include "engine/serial_link.h"
 #include "platform/com_ports.h"
 #include "platform/virtual_clock.h"
+#include "station/day_totals.h"
+#include "station/run_record.h"
 #include "tests/support/debug_capture.h"
 #include "tests/support/message_recorder.h"
 #include "tests/support/settling_gate.h"

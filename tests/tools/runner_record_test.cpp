@@ -9,7 +9,7 @@
 #include <regex>
 #include <string>
 
-#include "engine/run_record.h"
+#include "station/run_record.h"
 #include "tests/support/temp_dir.h"
 #include "tests/tools/tool_process.h"
 

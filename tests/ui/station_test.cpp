@@ -5,8 +5,8 @@
 #include <QLabel>
 
 #include "engine/module_slot.h"
-#include "engine/run_record.h"
 #include "platform/clock.h"
+#include "station/run_record.h"
 #include "tests/ui/bench_fixture.h"
 #include "tests/ui/wait_until.h"
 

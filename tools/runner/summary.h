@@ -3,8 +3,8 @@
 #include <optional>
 #include <string>
 
-#include "engine/day_totals.h"
-#include "engine/run_record.h"
+#include "station/day_totals.h"
+#include "station/run_record.h"
 
 namespace runner {
 

@@ -1,4 +1,4 @@
-#include "engine/plug_in_start.h"
+#include "station/plug_in_start.h"
 
 #include <utility>
 

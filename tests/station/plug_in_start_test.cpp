@@ -1,6 +1,6 @@
 // Start on plug-in: which arrivals start a module, and that a module that restarts after its
 // update, however slowly, is not started again.
-#include "engine/plug_in_start.h"
+#include "station/plug_in_start.h"
 
 #include <gtest/gtest.h>
 

@@ -10,7 +10,7 @@
 #include <string_view>
 
 #include "engine/module_slot.h"
-#include "engine/runs_csv.h"
+#include "station/runs_csv.h"
 
 namespace engine {
 

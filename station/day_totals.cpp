@@ -1,4 +1,4 @@
-#include "engine/day_totals.h"
+#include "station/day_totals.h"
 
 #include <cstdio>
 #include <deque>
@@ -6,11 +6,11 @@
 #include <vector>
 
 #include "engine/module_slot.h"
-#include "engine/run_record.h"
-#include "engine/runs_csv.h"
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/local_time.h"
+#include "station/run_record.h"
+#include "station/runs_csv.h"
 
 namespace engine {
 

@@ -1,16 +1,16 @@
-#include "engine/run_record.h"
+#include "station/run_record.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <mutex>
 
 #include "engine/at_log.h"
-#include "engine/day_totals.h"
 #include "engine/notifications.h"
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/local_time.h"
 #include "platform/sha256.h"
+#include "station/day_totals.h"
 
 namespace engine {
 

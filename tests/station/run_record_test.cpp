@@ -1,6 +1,6 @@
 // The record of every run in runs.csv and the day's totals, through real worker runs against
 // simulated modules on the virtual clock.
-#include "engine/run_record.h"
+#include "station/run_record.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -16,13 +16,13 @@
 #include <string>
 #include <vector>
 
-#include "engine/day_totals.h"
 #include "engine/download_worker.h"
 #include "engine/file_image.h"
 #include "engine/notifications.h"
 #include "engine/run_control.h"
 #include "platform/com_ports.h"
 #include "platform/virtual_clock.h"
+#include "station/day_totals.h"
 #include "tests/support/debug_capture.h"
 #include "tests/support/simulated_port.h"
 #include "tests/support/temp_dir.h"

@@ -1,6 +1,6 @@
 // The text of runs.csv as other programs read it: a strict RFC 4180 reader after crashes cut
 // records anywhere, and spreadsheets that would run a field as a formula.
-#include "engine/runs_csv.h"
+#include "station/runs_csv.h"
 
 #include <gtest/gtest.h>
 
@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "engine/day_totals.h"
-#include "engine/run_record.h"
 #include "platform/virtual_clock.h"
+#include "station/day_totals.h"
+#include "station/run_record.h"
 #include "tests/support/temp_dir.h"
 
 namespace fs = std::filesystem;

@@ -1,9 +1,9 @@
-#include "engine/runs_csv.h"
+#include "station/runs_csv.h"
 
 #include <algorithm>
 #include <optional>
 
-#include "engine/run_record.h"
+#include "station/run_record.h"
 
 namespace engine {
 

@@ -7,9 +7,9 @@
 #include "engine/download_sequence.h"
 #include "engine/file_image.h"
 #include "engine/notifications.h"
+#include "engine/run_recorder.h"
 #include "engine/serial_link.h"
 #include "platform/clock.h"
-#include "station/run_record.h"
 
 namespace engine {
 

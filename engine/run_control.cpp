@@ -5,8 +5,8 @@
 #include "engine/download_worker.h"
 #include "engine/file_image.h"
 #include "engine/notifications.h"
+#include "engine/run_recorder.h"
 #include "engine/serial_link.h"
-#include "station/run_record.h"
 
 namespace engine {
 

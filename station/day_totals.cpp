@@ -12,7 +12,7 @@
 #include "station/run_record.h"
 #include "station/runs_csv.h"
 
-namespace engine {
+namespace station {
 
 namespace {
 
@@ -178,8 +178,9 @@ class TodayCounter {
 }  // namespace
 
 RunKind run_kind(std::optional<int> result) {
-  if (!result || *result == DL_PAUSED || *result == DL_FILE_READ) return RunKind::other;
-  return *result == DL_OK ? RunKind::passed : RunKind::failed;
+  if (!result || *result == engine::DL_PAUSED || *result == engine::DL_FILE_READ)
+    return RunKind::other;
+  return *result == engine::DL_OK ? RunKind::passed : RunKind::failed;
 }
 
 void DayTotals::follow(int today) {
@@ -293,4 +294,4 @@ DayTotals& day_totals() {
   return totals;
 }
 
-}  // namespace engine
+}  // namespace station

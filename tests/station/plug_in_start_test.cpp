@@ -6,7 +6,7 @@
 
 namespace {
 
-using engine::PlugInStart;
+using station::PlugInStart;
 
 constexpr int64_t kSecond = 1000;
 const std::string kPassedOn3 = "Waiting for another module on COM3: this one passed at 14:02";

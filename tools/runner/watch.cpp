@@ -32,7 +32,7 @@ int watch_modules(const std::vector<int>& modules, TerminalView& view, CallQueue
   std::array<int32_t, engine::kModuleCount> at_ports{};
   for (int k : modules) at_ports[k] = slots[k].atPort;
   std::array<bool, engine::kModuleCount> running{};
-  engine::PlugInStart plug_in(config::load_rearm_seconds() * 1000);
+  station::PlugInStart plug_in(config::load_rearm_seconds() * 1000);
   devices::PortWatcher watcher;
   bool any_failed = false;
   bool draining = false;  // the first interrupt: nothing new starts
@@ -75,14 +75,14 @@ int watch_modules(const std::vector<int>& modules, TerminalView& view, CallQueue
       if (notice.event != devices::DBT_DEVICEARRIVAL || draining) continue;
       const int32_t com = engine::arrival_port_number(notice.port_name);
       devices::GetDevicePorts();
-      engine::PlugInStart::Modules present;
+      station::PlugInStart::Modules present;
       for (int k : modules) {
-        engine::PlugInStart::Module& m = present[k];
+        station::PlugInStart::Module& m = present[k];
         m.at_port = at_ports[k];
         m.idle = !running[k] && slots[k].busy.load() == 0 && !engine::worker_in_progress(slots[k]);
         if (devices::in_census(m.at_port)) m.serial = engine::port_facts(m.at_port).serial;
       }
-      const engine::PlugInStart::Verdict verdict =
+      const station::PlugInStart::Verdict verdict =
           plug_in.on_arrival(com, engine::port_facts(com).serial, now, present);
       if (verdict.start) start(*verdict.start);
       if (verdict.waiting) view.waiting(*verdict.waiting, verdict.why);

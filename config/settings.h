@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "engine/plug_in_start.h"
+#include "station/plug_in_start.h"
 
 namespace config {
 
@@ -75,7 +75,7 @@ bool save_start_on_plug_in(bool on);
 // of its own starts it again: key `ReArmSeconds` of the section `Station`, in seconds. 60 unless
 // the value reads as a number from 1 on (0 would start a module again each time it restarts after
 // its update); at most a day.
-constexpr int64_t kDefaultReArmSeconds = engine::PlugInStart::kDefaultRearmMs / 1000;
+constexpr int64_t kDefaultReArmSeconds = station::PlugInStart::kDefaultRearmMs / 1000;
 constexpr int64_t kMaxReArmSeconds = 86400;
 int64_t load_rearm_seconds();
 

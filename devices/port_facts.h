@@ -1,6 +1,6 @@
 #pragma once
 
-#include "engine/run_record.h"
+#include "engine/run_recorder.h"
 
 namespace devices {
 

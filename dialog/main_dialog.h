@@ -11,7 +11,7 @@
 #include "dialog/face.h"
 #include "engine/module_slot.h"
 #include "engine/notifications.h"
-#include "engine/plug_in_start.h"
+#include "station/plug_in_start.h"
 
 namespace devices {
 struct PortNotice;
@@ -161,7 +161,7 @@ class MainDialog final : public engine::MainWindow {
   std::array<List, 14> lists_{};  // the twelve port lists, then the two option lists
   std::array<std::vector<std::string>, engine::kModuleCount> run_lines_{};
   std::unique_ptr<engine::RunHost> host_;
-  engine::PlugInStart plug_in_;
+  station::PlugInStart plug_in_;
   bool plug_in_on_ = false;
   int all_start_next_ = -1;  // the next module ALL START looks at; -1 when no sequence runs
   bool panels_enabled_ = true;

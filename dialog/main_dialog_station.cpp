@@ -6,13 +6,13 @@
 #include "devices/port_facts.h"
 #include "dialog/control_table.h"
 #include "dialog/main_dialog.h"
-#include "engine/day_totals.h"
 #include "engine/port_notices.h"
 #include "engine/run_control.h"
-#include "engine/run_record.h"
 #include "platform/bench_folder.h"
 #include "platform/clock.h"
 #include "platform/executable_dir.h"
+#include "station/day_totals.h"
+#include "station/run_record.h"
 
 namespace dialog {
 
@@ -34,7 +34,7 @@ void MainDialog::init_station() {
   show_bench_folder();
   engine::set_port_facts_provider(devices::port_facts);
   std::string why;
-  if (!engine::day_totals().count_file(engine::runs_file_path(), &why))
+  if (!station::start_recording(&why))
     engine::debug_trace("day totals not counted: %s\r\n", why.c_str());
   show_day_totals();
   plug_in_on_ = config::load_start_on_plug_in();
@@ -63,7 +63,7 @@ void MainDialog::show_bench_folder() {
 // a record is written by its run's own thread, also after the result was shown (the record of a
 // START whose port did not open), and the counts start again at local midnight when no run ends.
 void MainDialog::show_day_totals() {
-  const engine::DayTotals::Counts counts = engine::day_totals().counts();
+  const station::DayTotals::Counts counts = station::day_totals().counts();
   std::string text = "Today: " + std::to_string(counts.passed) + " PASS, " +
                      std::to_string(counts.failed) + " FAIL";
   if (counts.other > 0) text += ", " + std::to_string(counts.other) + " other";
@@ -98,15 +98,15 @@ void MainDialog::show_plug_in_wait(int k, const std::string& why) {
 void MainDialog::plug_in_arrival(int32_t com) {
   if (!plug_in_on_ || com <= 0) return;
   const auto& slots = engine::slots();
-  engine::PlugInStart::Modules modules;
+  station::PlugInStart::Modules modules;
   for (int k = 0; k < engine::kModuleCount; ++k) {
-    engine::PlugInStart::Module& m = modules[static_cast<size_t>(k)];
+    station::PlugInStart::Module& m = modules[static_cast<size_t>(k)];
     m.at_port = slots[k].atPort;
     m.idle = !engine::start_blocked(slots[k]) && slots[k].busy.load() == 0 &&
              button_caption(k) == kStart && !settings_unlocked_ && panels_enabled_;
     if (devices::in_census(m.at_port)) m.serial = engine::port_facts(m.at_port).serial;
   }
-  const engine::PlugInStart::Verdict verdict =
+  const station::PlugInStart::Verdict verdict =
       plug_in_.on_arrival(com, engine::port_facts(com).serial, platform::clock().now_ms(), modules);
   if (verdict.start) {
     start_or_pause(*verdict.start);  // as START: the list shows the module's port after the refill

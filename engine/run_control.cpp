@@ -5,7 +5,7 @@
 #include "engine/download_worker.h"
 #include "engine/file_image.h"
 #include "engine/notifications.h"
-#include "engine/run_record.h"
+#include "engine/run_recorder.h"
 #include "engine/serial_link.h"
 
 namespace engine {

@@ -19,6 +19,7 @@
 #include "platform/executable_dir.h"
 #include "platform/utf8_path.h"
 #include "platform/virtual_clock.h"
+#include "station/run_record.h"
 #include "tests/support/message_recorder.h"
 #include "tests/support/simulated_port.h"
 #include "tests/support/temp_dir.h"
@@ -37,6 +38,7 @@ const std::string kContent = "fota \x01\xFF\r\n" + std::string(3000, 'q');
 class BenchFolderTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    engine::set_record_sink(station::record_run);  // as the programs record their runs
     fs::create_directory(bench);
     in_bench.emplace(bench);
     platform::set_port_opener([this](unsigned, std::string*) {

@@ -15,11 +15,11 @@
 #include "devices/port_watcher.h"
 #include "dialog/control_table.h"
 #include "engine/run_control.h"
-#include "engine/run_record.h"
 #include "platform/bench_folder.h"
 #include "platform/com_ports.h"
 #include "platform/executable_dir.h"
 #include "resources/bitmap_ids.h"
+#include "station/run_record.h"
 #include "tests/dialog/recording_face.h"
 #include "tests/support/settling_gate.h"
 #include "tests/support/simulated_port.h"
@@ -50,12 +50,12 @@ class DialogTest : public ::testing::Test {
       modules_.push_back(testing_support::make_simulated_port(faults[n]));
       return std::shared_ptr<platform::SerialPort>(modules_.back().port);
     });
-    engine::set_runs_file_path((bench.path() / "runs.csv").string());
+    station::set_runs_file_path((bench.path() / "runs.csv").string());
   }
   void TearDown() override {
     dialog.reset();  // ends every run
     platform::set_port_opener({});
-    engine::set_runs_file_path({});
+    station::set_runs_file_path({});
   }
 
   // ZEBL.ini with the update file, the settling time and each module's AT port (0: none).

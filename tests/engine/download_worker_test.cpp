@@ -10,15 +10,17 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "engine/file_image.h"
 #include "engine/notifications.h"
 #include "engine/run_control.h"
-#include "engine/run_record.h"
+#include "engine/run_recorder.h"
 #include "platform/com_ports.h"
 #include "tests/engine/exchange_fixture.h"
+#include "tests/support/recording_sink.h"
 #include "tests/support/simulated_port.h"
 #include "tests/support/temp_dir.h"
 
@@ -166,8 +168,7 @@ TEST_F(WorkerTest, ARetryThatSucceedsStartsTheBarAgain) {
 }
 
 TEST_F(WorkerTest, TheCauseNamesTheFailureThatTheCodeNamesAndEveryProgramTellsTheRecordsText) {
-  const std::string runs = (dir.path() / "runs.csv").string();
-  engine::set_runs_file_path(runs);
+  std::optional<testing_support::RecordingSink> sink(std::in_place);
   const std::string partial = "; the module may hold a partial update.bin";
   struct Case {
     const char* fault;
@@ -202,17 +203,25 @@ TEST_F(WorkerTest, TheCauseNamesTheFailureThatTheCodeNamesAndEveryProgramTellsTh
     EXPECT_EQ(outcome.result, c.result);
     EXPECT_EQ(outcome.cause, c.cause);
     EXPECT_TRUE(outcome.recorded);
-    // The record gives the same text.
-    std::string text = testing_support::read_file(runs);
-    text.resize(text.size() - 2);
-    std::vector<std::string> fields;
-    size_t count = 0;
-    ASSERT_TRUE(engine::split_csv_record(text.substr(text.rfind("\r\n") + 2), fields, count));
-    ASSERT_EQ(count, engine::kRunColumnCount);
-    EXPECT_EQ(fields[static_cast<size_t>(engine::RunColumn::result)], std::to_string(c.result));
-    EXPECT_EQ(fields[static_cast<size_t>(engine::RunColumn::cause)], c.cause);
+    // The record the sink was given tells the same, once per run.
+    ASSERT_FALSE(sink->records().empty());
+    const engine::RunRecord record = sink->records().back();
+    EXPECT_EQ(record.result, c.result);
+    EXPECT_EQ(record.cause, c.cause);
+    EXPECT_EQ(record.module, 1);
+    EXPECT_EQ(record.com, 4);
   }
-  engine::set_runs_file_path("");
+  EXPECT_EQ(sink->records().size(), std::size(cases));
+
+  // Without a sink the run is the same, and nothing is recorded anywhere.
+  sink.reset();
+  slot.runEnabled = 1;
+  platform::VirtualClock own_clock;
+  platform::ScopedClock use(own_clock);
+  EXPECT_EQ(engine::DownloadWorker(&slot), engine::DL_AT_FAILED);
+  EXPECT_FALSE(slot.notes.outcome().recorded);
+  EXPECT_EQ(slot.notes.outcome().not_recorded, "no record is kept");
+  EXPECT_FALSE(std::filesystem::exists(dir.path() / "runs.csv"));
 }
 
 TEST_F(WorkerTest, StopRequestDuringTheHandshakeSendsNoFileCommand) {

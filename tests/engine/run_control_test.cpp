@@ -12,14 +12,14 @@
 #include <thread>
 #include <vector>
 
-#include "engine/day_totals.h"
 #include "engine/run_host.h"
-#include "engine/run_record.h"
+#include "engine/run_recorder.h"
 #include "engine/serial_link.h"
 #include "platform/com_ports.h"
 #include "platform/virtual_clock.h"
 #include "tests/support/debug_capture.h"
 #include "tests/support/message_recorder.h"
+#include "tests/support/recording_sink.h"
 #include "tests/support/settling_gate.h"
 #include "tests/support/simulated_port.h"
 #include "tests/support/temp_dir.h"
@@ -52,7 +52,6 @@ class RunControlTest : public ::testing::Test {
     engine::join_worker(slot);
     platform::set_port_opener({});
     engine::set_port_facts_provider({});
-    engine::set_runs_file_path("");
   }
   int opened() {
     std::lock_guard lock(mutex);
@@ -134,14 +133,12 @@ TEST_F(RunControlTest, StartOpensOnTrialThenRunsTheModule) {
 }
 
 TEST_F(RunControlTest, APortThatDoesNotOpenFailsTheModuleWithoutAWorkerAndIsRecordedOnItsThread) {
-  const std::string runs = (dir.path() / "runs.csv").string();
-  engine::set_runs_file_path(runs);
+  testing_support::RecordingSink sink;
   std::thread::id recorded_on;
   engine::set_port_facts_provider([&recorded_on](int com) {
     recorded_on = std::this_thread::get_id();
     return engine::PortFacts{"/dev/ttyUSB" + std::to_string(com), "", ""};
   });
-  const engine::DayTotals::Counts before = engine::day_totals().counts();
   refuse_openings = true;
   slot.resultOk = 1;
   slot.upgraded = 1;
@@ -164,23 +161,16 @@ TEST_F(RunControlTest, APortThatDoesNotOpenFailsTheModuleWithoutAWorkerAndIsReco
   EXPECT_FALSE(outcome.result.has_value());
   EXPECT_EQ(outcome.cause, "OpenATPort Failed!: no such port");
   EXPECT_TRUE(outcome.recorded);
-  const std::string text = testing_support::read_file(runs);
-  const std::string line = text.substr(text.find("\r\n") + 2);
-  std::vector<std::string> fields;
-  size_t count = 0;
-  ASSERT_TRUE(engine::split_csv_record(line.substr(0, line.size() - 2), fields, count)) << text;
-  ASSERT_EQ(count, engine::kRunColumnCount);
-  auto field = [&fields](engine::RunColumn c) { return fields[static_cast<size_t>(c)]; };
-  EXPECT_EQ(field(engine::RunColumn::module) + " " + field(engine::RunColumn::com) + " " +
-                field(engine::RunColumn::device),
-            "1 3 /dev/ttyUSB3");
-  EXPECT_EQ(field(engine::RunColumn::file), slot.filePath);
-  EXPECT_EQ(field(engine::RunColumn::result) + field(engine::RunColumn::size), "");
-  EXPECT_EQ(field(engine::RunColumn::cause), "OpenATPort Failed!: no such port");
-  // Neither a pass nor a module's failure.
-  const engine::DayTotals::Counts after = engine::day_totals().counts();
-  EXPECT_EQ(after.other - before.other, 1);
-  EXPECT_EQ(after.failed, before.failed);
+  ASSERT_EQ(sink.records().size(), 1u);
+  EXPECT_EQ(sink.thread(), recorded_on);
+  const engine::RunRecord record = sink.records().front();
+  EXPECT_EQ(
+      std::to_string(record.module) + " " + std::to_string(record.com) + " " + record.port.device,
+      "1 3 /dev/ttyUSB3");
+  EXPECT_EQ(record.file, slot.filePath);
+  EXPECT_FALSE(record.result.has_value());
+  EXPECT_FALSE(record.size.has_value());
+  EXPECT_EQ(record.cause, "OpenATPort Failed!: no such port");
 }
 
 TEST_F(RunControlTest, AnOpenPortEndsTheStartBeforeAnythingIsSent) {

@@ -9,7 +9,7 @@
 #include <regex>
 #include <string>
 
-#include "engine/run_record.h"
+#include "station/run_record.h"
 #include "tests/support/temp_dir.h"
 #include "tests/tools/tool_process.h"
 
@@ -28,8 +28,8 @@ std::string early_today(std::string* date) {
   t.tm_isdst = -1;
   std::time_t when = std::mktime(&t);
   ::localtime_r(&when, &t);
-  *date = engine::iso_local_time(t).substr(0, 10);
-  return engine::iso_local_time(t);
+  *date = station::iso_local_time(t).substr(0, 10);
+  return station::iso_local_time(t);
 }
 
 // `text` as a regular expression that matches it literally.
@@ -46,7 +46,7 @@ TEST_F(RunnerRecordTest, EachModuleIsRecordedWithItsPortAndTodaysTotalsFollowThe
   std::string today;
   const std::string morning = early_today(&today);  // a pass of earlier today, and a foreign line
   std::ofstream(bench.path() / "runs.csv", std::ios::binary)
-      << engine::run_header_line() << morning << "," << morning
+      << station::run_header_line() << morning << "," << morning
       << ",1,1,,,,/u.bin,9,ab,0,,5,1.0,h\r\nnot a record\r\n";
   Process sim = start_simulator({"--count", "2", "--fault", "COM2:count-offset=1"});
 

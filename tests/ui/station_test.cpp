@@ -5,8 +5,8 @@
 #include <QLabel>
 
 #include "engine/module_slot.h"
-#include "engine/run_record.h"
 #include "platform/clock.h"
+#include "station/run_record.h"
 #include "tests/ui/bench_fixture.h"
 #include "tests/ui/wait_until.h"
 
@@ -29,7 +29,7 @@ class StationTest : public ui_testing::BenchTest {
     write_settings({7});
     std::ofstream(bench.path() / "ZEBL.ini", std::ios::app)
         << "[Station]\r\nStartOnPlugIn=1\r\nReArmSeconds=" << kRearmSeconds << "\r\n";
-    engine::set_runs_file_path(runs.string());
+    station::set_runs_file_path(runs.string());
     open_dialog();
     totals = dialog->findChild<QLabel*>("day_totals_label");
     ASSERT_NE(totals, nullptr);
@@ -76,7 +76,7 @@ class StationTest : public ui_testing::BenchTest {
   void TearDown() override {
     BenchTest::TearDown();
     engine::set_port_facts_provider({});
-    engine::set_runs_file_path({});
+    station::set_runs_file_path({});
   }
 
   std::filesystem::path runs = bench.path() / "runs.csv";

@@ -31,18 +31,18 @@
 #include "config/settings.h"
 #include "devices/bench_ports.h"
 #include "devices/port_facts.h"
-#include "engine/day_totals.h"
 #include "engine/file_image.h"
 #include "engine/module_slot.h"
 #include "engine/run_control.h"
 #include "engine/run_host.h"
-#include "engine/run_record.h"
 #include "platform/bench_folder.h"
 #include "platform/com_ports.h"
 #include "platform/debug_file.h"
 #include "platform/executable_dir.h"
 #include "platform/tool_locks.h"
 #include "platform/utf8_path.h"
+#include "station/day_totals.h"
+#include "station/run_record.h"
 #ifdef _WIN32
 #include "platform/win/console.h"
 #endif
@@ -189,8 +189,8 @@ int run(int argc, char** argv) {
   // Every run is recorded in runs.csv with what the bench knows of its port; today's totals start
   // from the runs already recorded.
   engine::set_port_facts_provider(devices::port_facts);
-  if (std::string why; !engine::day_totals().count_file(engine::runs_file_path(), &why))
-    engine::debug_trace("today's runs not counted: %s: %s", engine::runs_file_path().c_str(),
+  if (std::string why; !station::start_recording(&why))
+    engine::debug_trace("today's runs not counted: %s: %s", station::runs_file_path().c_str(),
                         why.c_str());
 #ifdef _WIN32
   const bool live = !options.json && ::isatty(STDOUT_FILENO) == 1 && console_redraws();
@@ -231,9 +231,9 @@ int run(int argc, char** argv) {
       view.draw();
     });
     host.shut_down();
-    if (std::string line = runner::unwritten_line(engine::unwritten_records()); !line.empty())
+    if (std::string line = runner::unwritten_line(station::unwritten_records()); !line.empty())
       std::printf("%s\n", line.c_str());
-    std::printf("%s\n", runner::today_line(engine::day_totals().counts()).c_str());
+    std::printf("%s\n", runner::today_line(station::day_totals().counts()).c_str());
     return code;
   }
 
@@ -302,9 +302,9 @@ int run(int argc, char** argv) {
     });
   }
   // The workers have added their recorded runs: the day's totals include this run's modules.
-  const engine::DayTotals::Counts today = engine::day_totals().counts();
+  const station::DayTotals::Counts today = station::day_totals().counts();
   if (!options.json) {
-    if (std::string line = runner::unwritten_line(engine::unwritten_records()); !line.empty())
+    if (std::string line = runner::unwritten_line(station::unwritten_records()); !line.empty())
       std::printf("%s\n", line.c_str());
     std::printf("%s\n", runner::today_line(today).c_str());
   }

@@ -11,13 +11,13 @@ std::string result_line(int module, int com, bool passed, std::optional<int> cod
   return line + ": " + cause;
 }
 
-std::string unwritten_line(const engine::UnwrittenRecords& unwritten) {
+std::string unwritten_line(const station::UnwrittenRecords& unwritten) {
   if (unwritten.count == 0) return {};
   return std::to_string(unwritten.count) + (unwritten.count == 1 ? " record" : " records") +
-         " not written to " + engine::kRunsFileName + ": " + unwritten.reasons;
+         " not written to " + station::kRunsFileName + ": " + unwritten.reasons;
 }
 
-std::string today_line(const engine::DayTotals::Counts& today) {
+std::string today_line(const station::DayTotals::Counts& today) {
   std::string line = "Today (" + today.date + "): " + std::to_string(today.passed) + " passed, " +
                      std::to_string(today.failed) + " failed";
   if (today.other > 0) line += ", " + std::to_string(today.other) + " other";

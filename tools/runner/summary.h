@@ -3,8 +3,8 @@
 #include <optional>
 #include <string>
 
-#include "engine/day_totals.h"
-#include "engine/run_record.h"
+#include "station/day_totals.h"
+#include "station/run_record.h"
 
 namespace runner {
 
@@ -17,9 +17,9 @@ std::string result_line(int module, int com, bool passed, std::optional<int> cod
                         const std::string& cause);
 
 // "2 records not written to runs.csv: <reasons>"; empty when every record was written.
-std::string unwritten_line(const engine::UnwrittenRecords& unwritten);
+std::string unwritten_line(const station::UnwrittenRecords& unwritten);
 
 // "Today (2026-12-09): 5 passed, 1 failed", and ", 2 other" when there are such runs.
-std::string today_line(const engine::DayTotals::Counts& today);
+std::string today_line(const station::DayTotals::Counts& today);
 
 }  // namespace runner

@@ -7,11 +7,11 @@
 #include "devices/port_census.h"
 #include "devices/port_watcher.h"
 #include "engine/module_slot.h"
-#include "engine/plug_in_start.h"
 #include "engine/port_notices.h"
 #include "engine/run_control.h"
-#include "engine/run_record.h"
 #include "platform/clock.h"
+#include "station/plug_in_start.h"
+#include "station/run_record.h"
 #include "tools/runner/bench_checks.h"
 #include "tools/runner/options.h"
 #include "tools/runner/summary.h"
@@ -32,7 +32,7 @@ int watch_modules(const std::vector<int>& modules, TerminalView& view, CallQueue
   std::array<int32_t, engine::kModuleCount> at_ports{};
   for (int k : modules) at_ports[k] = slots[k].atPort;
   std::array<bool, engine::kModuleCount> running{};
-  engine::PlugInStart plug_in(config::load_rearm_seconds() * 1000);
+  station::PlugInStart plug_in(config::load_rearm_seconds() * 1000);
   devices::PortWatcher watcher;
   bool any_failed = false;
   bool draining = false;  // the first interrupt: nothing new starts
@@ -75,14 +75,14 @@ int watch_modules(const std::vector<int>& modules, TerminalView& view, CallQueue
       if (notice.event != devices::DBT_DEVICEARRIVAL || draining) continue;
       const int32_t com = engine::arrival_port_number(notice.port_name);
       devices::GetDevicePorts();
-      engine::PlugInStart::Modules present;
+      station::PlugInStart::Modules present;
       for (int k : modules) {
-        engine::PlugInStart::Module& m = present[k];
+        station::PlugInStart::Module& m = present[k];
         m.at_port = at_ports[k];
         m.idle = !running[k] && slots[k].busy.load() == 0 && !engine::worker_in_progress(slots[k]);
         if (devices::in_census(m.at_port)) m.serial = engine::port_facts(m.at_port).serial;
       }
-      const engine::PlugInStart::Verdict verdict =
+      const station::PlugInStart::Verdict verdict =
           plug_in.on_arrival(com, engine::port_facts(com).serial, now, present);
       if (verdict.start) start(*verdict.start);
       if (verdict.waiting) view.waiting(*verdict.waiting, verdict.why);

@@ -1,12 +1,12 @@
 // Start on plug-in: which arrivals start a module, and that a module that restarts after its
 // update, however slowly, is not started again.
-#include "engine/plug_in_start.h"
+#include "station/plug_in_start.h"
 
 #include <gtest/gtest.h>
 
 namespace {
 
-using engine::PlugInStart;
+using station::PlugInStart;
 
 constexpr int64_t kSecond = 1000;
 const std::string kPassedOn3 = "Waiting for another module on COM3: this one passed at 14:02";

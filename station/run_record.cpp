@@ -1,23 +1,19 @@
-#include "engine/run_record.h"
+#include "station/run_record.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <mutex>
 
 #include "engine/at_log.h"
-#include "engine/day_totals.h"
 #include "engine/notifications.h"
-#include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/local_time.h"
 #include "platform/sha256.h"
+#include "station/day_totals.h"
 
-namespace engine {
+namespace station {
 
 namespace {
-
-std::mutex provider_mutex;
-PortFactsProvider provider;
 
 std::mutex path_mutex;
 std::string path_override;
@@ -38,39 +34,7 @@ std::string base_name(const std::string& path) {
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-// Appends the record to the runs file. Only a record in the file is counted in the day's totals;
-// one that is not is told on the module's status line and the debug channel, and tallied.
-bool write_record(const ModuleSlot& slot, const RunRecord& record, std::string* why) {
-  const std::string path = runs_file_path();
-  if (append_run_record(path, run_record_line(record), why)) {
-    day_totals().add(record.result, record.end);
-    return true;
-  }
-  const std::string status = "record not written: " + base_name(path) + ": " + *why;
-  report_status(slot, status.c_str());
-  debug_trace("record not written: %s: %s", path.c_str(), why->c_str());
-  std::lock_guard lock(unwritten_mutex);
-  ++unwritten.count;
-  if (("; " + unwritten.reasons + "; ").find("; " + *why + "; ") == std::string::npos)
-    unwritten.reasons += (unwritten.reasons.empty() ? "" : "; ") + *why;
-  return false;
-}
-
 }  // namespace
-
-void set_port_facts_provider(PortFactsProvider p) {
-  std::lock_guard lock(provider_mutex);
-  provider = std::move(p);
-}
-
-PortFacts port_facts(int com) {
-  PortFactsProvider p;
-  {
-    std::lock_guard lock(provider_mutex);
-    p = provider;
-  }
-  return p && com > 0 ? p(com) : PortFacts{};
-}
 
 std::string iso_local_time(const std::tm& t) {
   char text[64];
@@ -107,7 +71,7 @@ std::string run_header_line() {
   return line + "\r\n";
 }
 
-std::string run_record_line(const RunRecord& r) {
+std::string run_record_line(const engine::RunRecord& r) {
   std::array<std::string, kRunColumnCount> fields;
   auto set = [&fields](RunColumn column, std::string value) {
     fields[static_cast<size_t>(column)] = std::move(value);
@@ -145,7 +109,7 @@ std::string runs_file_path() {
     std::lock_guard lock(path_mutex);
     if (!path_override.empty()) return path_override;
   }
-  return at_log_directory() + kRunsFileName;
+  return engine::at_log_directory() + kRunsFileName;
 }
 
 void set_runs_file_path(std::string path) {
@@ -201,69 +165,25 @@ UnwrittenRecords unwritten_records() {
   return unwritten;
 }
 
-RunRecorder::RunRecorder(ModuleSlot& slot) : slot_(slot) {
-  platform::Clock& clock = platform::clock();
-  start_ = clock.local_time();
-  start_ms_ = clock.now_ms();
-  port_ = port_facts(slot.run.atPort);
-  slot_.notes.begin_run();
-  slot_.hAT.clear_failure();  // what a port of an earlier run went through is not this run's
-}
-
-RunRecorder::~RunRecorder() {
-  if (!finished_) slot_.notes.finish({});
-}
-
-void RunRecorder::finish(int result) {
-  if (finished_) return;
-  finished_ = true;
-  platform::Clock& clock = platform::clock();
-  RunRecord record;
-  record.start = start_;
-  record.end = clock.local_time();
-  record.duration_ms = std::max<int64_t>(0, clock.now_ms() - start_ms_);
-  record.module = slot_.number();
-  record.com = slot_.run.atPort;
-  record.port = port_;
-  record.file = slot_.run.filePath;
-  // The bytes the run loaded and sent, whatever the file holds by now.
-  if (slot_.fileData && slot_.fileSize > 0) {
-    record.size = slot_.fileSize;
-    record.sha256 = sha256_hex(slot_.fileData.get(), static_cast<size_t>(slot_.fileSize));
+bool record_run(const engine::ModuleSlot& slot, const engine::RunRecord& record, std::string* why) {
+  const std::string path = runs_file_path();
+  if (append_run_record(path, run_record_line(record), why)) {
+    day_totals().add(record.result, record.end);
+    return true;
   }
-  record.result = result;
-  // The port is closed by now: why it did not open, or why its device failed, is kept on the
-  // handle.
-  record.cause =
-      slot_.notes.cause(result, {slot_.number(), slot_.run.atPort, slot_.hAT.last_failure(),
-                                 slot_.hAT.open_failure(), slot_.run.fileName});
-
-  RunOutcome outcome{result, record.cause, false, {}};
-  outcome.recorded = write_record(slot_, record, &outcome.not_recorded);
-  slot_.notes.finish(std::move(outcome));
+  const std::string status = "record not written: " + base_name(path) + ": " + *why;
+  engine::report_status(slot, status.c_str());
+  engine::debug_trace("record not written: %s: %s", path.c_str(), why->c_str());
+  std::lock_guard lock(unwritten_mutex);
+  ++unwritten.count;
+  if (("; " + unwritten.reasons + "; ").find("; " + *why + "; ") == std::string::npos)
+    unwritten.reasons += (unwritten.reasons.empty() ? "" : "; ") + *why;
+  return false;
 }
 
-FailedStart failed_start(const ModuleSlot& slot) {
-  return {platform::clock().local_time(), slot.number(), slot.atPort, slot.filePath,
-          slot.hAT.open_failure()};
+bool start_recording(std::string* why) {
+  engine::set_record_sink(record_run);
+  return day_totals().count_file(runs_file_path(), why);
 }
 
-std::string failed_start_cause(const std::string& why) {
-  return "OpenATPort Failed!: " + (why.empty() ? std::string("the port did not open") : why);
-}
-
-void record_failed_start(ModuleSlot& slot, const FailedStart& start) {
-  RunRecord record;
-  record.start = start.when;
-  record.end = start.when;
-  record.module = start.module;
-  record.com = start.com;
-  record.port = port_facts(start.com);
-  record.file = start.file;
-  record.cause = failed_start_cause(start.why);
-  RunOutcome outcome{std::nullopt, record.cause, false, {}};
-  outcome.recorded = write_record(slot, record, &outcome.not_recorded);
-  slot.notes.finish(std::move(outcome));
-}
-
-}  // namespace engine
+}  // namespace station

@@ -1,8 +1,8 @@
-#include "engine/plug_in_start.h"
+#include "station/plug_in_start.h"
 
 #include <utility>
 
-namespace engine {
+namespace station {
 
 namespace {
 
@@ -30,7 +30,7 @@ PlugInStart::Verdict PlugInStart::on_arrival(int32_t com, const std::string& ser
   std::string why;
   if (auto port = ports_.find(com); port != ports_.end() && !port->second.armed)
     why = rule_out(port->second, com, serial, now_ms);
-  for (int k = 0; k < kModuleCount; ++k) {
+  for (int k = 0; k < engine::kModuleCount; ++k) {
     const Module& m = modules[static_cast<size_t>(k)];
     if (m.at_port != com) continue;
     if (!m.idle) return {};
@@ -84,4 +84,4 @@ bool PlugInStart::on_run_finished(int k, bool passed, const std::tm& ended) {
   return true;
 }
 
-}  // namespace engine
+}  // namespace station

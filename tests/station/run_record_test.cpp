@@ -1,6 +1,6 @@
 // The record of every run in runs.csv and the day's totals, through real worker runs against
 // simulated modules on the virtual clock.
-#include "engine/run_record.h"
+#include "station/run_record.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -16,19 +16,19 @@
 #include <string>
 #include <vector>
 
-#include "engine/day_totals.h"
 #include "engine/download_worker.h"
 #include "engine/file_image.h"
 #include "engine/notifications.h"
 #include "engine/run_control.h"
 #include "platform/com_ports.h"
 #include "platform/virtual_clock.h"
+#include "station/day_totals.h"
 #include "tests/support/debug_capture.h"
 #include "tests/support/simulated_port.h"
 #include "tests/support/temp_dir.h"
 
 namespace fs = std::filesystem;
-using engine::RunColumn;
+using station::RunColumn;
 using Records = std::vector<std::vector<std::string>>;
 
 namespace {
@@ -113,7 +113,8 @@ class ResultWindow final : public engine::MainWindow {
 class RecordTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    engine::set_runs_file_path(runs.string());
+    station::set_runs_file_path(runs.string());
+    engine::set_record_sink(station::record_run);
     platform::set_port_opener([this](unsigned n, std::string*) {
       std::lock_guard lock(opener_mutex);
       if (on_open) on_open();
@@ -133,8 +134,9 @@ class RecordTest : public ::testing::Test {
   }
   void TearDown() override {
     platform::set_port_opener({});
-    engine::set_runs_file_path("");
+    station::set_runs_file_path("");
     engine::set_port_facts_provider({});
+    engine::set_record_sink({});
   }
   // Runs the modules side by side, each on its worker thread, to their ends.
   void run(std::vector<int> indices) {
@@ -165,7 +167,7 @@ TEST_F(RecordTest, SixModulesFinishingAtOnceGiveSixWholeLinesUnderOneHeader) {
     return engine::PortFacts{"/dev/ttyUSB" + n, "pci-0000:00:14.0-usb-0:" + n, "SN," + n + "\""};
   });
   faults[6].count_offset = 1;
-  const engine::DayTotals::Counts before = engine::day_totals().counts();
+  const station::DayTotals::Counts before = station::day_totals().counts();
   run({0, 1, 2, 3, 4, 5});
 
   Records r = parse_csv(testing_support::read_file(runs));
@@ -204,7 +206,7 @@ TEST_F(RecordTest, SixModulesFinishingAtOnceGiveSixWholeLinesUnderOneHeader) {
   std::sort(seen.begin(), seen.end());
   EXPECT_EQ(seen, "123456");
 
-  const engine::DayTotals::Counts after = engine::day_totals().counts();
+  const station::DayTotals::Counts after = station::day_totals().counts();
   EXPECT_EQ(after.date, "2026-12-09");
   EXPECT_EQ(after.passed - before.passed, 5);
   EXPECT_EQ(after.failed - before.failed, 1);
@@ -252,7 +254,7 @@ TEST_F(RecordTest, EveryEndOfARunIsRecordedAndTheHashIsOfTheBytesSent) {
 
   // The record spanning two lines of the file counts once. A refused or unreadable update file
   // and a stop are no module's failure.
-  engine::DayTotals totals;
+  station::DayTotals totals;
   ASSERT_TRUE(totals.count_file(runs.string()));
   EXPECT_EQ(totals.passed(), 1);
   EXPECT_EQ(totals.failed(), 0);
@@ -265,8 +267,8 @@ TEST_F(RecordTest, ARecordThatCannotBeWrittenIsToldAndNotCountedAndACutLineStays
   const fs::path elsewhere = dir.path() / "elsewhere.csv";
   std::ofstream(elsewhere) << "kept\n";
   fs::create_directory(runs);
-  const engine::DayTotals::Counts before = engine::day_totals().counts();
-  const engine::UnwrittenRecords unwritten = engine::unwritten_records();
+  const station::DayTotals::Counts before = station::day_totals().counts();
+  const station::UnwrittenRecords unwritten = station::unwritten_records();
   run({0});
   fs::remove(runs);
   fs::create_symlink(elsewhere, runs);
@@ -288,24 +290,24 @@ TEST_F(RecordTest, ARecordThatCannotBeWrittenIsToldAndNotCountedAndACutLineStays
   }
   EXPECT_EQ(testing_support::read_file(elsewhere), "kept\n");
   // Neither run is in the file: neither is counted, and the program knows how many are missing.
-  EXPECT_EQ(engine::day_totals().passed(), before.passed);
-  EXPECT_EQ(engine::unwritten_records().count, unwritten.count + 2);
-  EXPECT_NE(engine::unwritten_records().reasons.find("Is a directory; is a symbolic link"),
+  EXPECT_EQ(station::day_totals().passed(), before.passed);
+  EXPECT_EQ(station::unwritten_records().count, unwritten.count + 2);
+  EXPECT_NE(station::unwritten_records().reasons.find("Is a directory; is a symbolic link"),
             std::string::npos);
 
   // A record cut by a crash inside a quoted field: the field is closed, the next record starts on
   // a line of its own, and is counted.
   fs::remove(runs);
   const std::string cut = "2026-12-09T11:00:00+01:00,2026-12-09T11:00:09+01:00,1,1,,,,\"/upd";
-  std::ofstream(runs, std::ios::binary) << engine::run_header_line() << cut;
+  std::ofstream(runs, std::ios::binary) << station::run_header_line() << cut;
   run({1});
   EXPECT_TRUE(slots[1].notes.outcome().recorded);
   const std::string text = testing_support::read_file(runs);
-  ASSERT_EQ(text.find(cut + "\"\r\n"), engine::run_header_line().size());
-  Records r = parse_csv(text.substr(engine::run_header_line().size() + cut.size() + 3));
+  ASSERT_EQ(text.find(cut + "\"\r\n"), station::run_header_line().size());
+  Records r = parse_csv(text.substr(station::run_header_line().size() + cut.size() + 3));
   ASSERT_EQ(r.size(), 1u);
   EXPECT_EQ(at(r[0], RunColumn::module), "2");
-  engine::DayTotals totals;
+  station::DayTotals totals;
   ASSERT_TRUE(totals.count_file(runs.string()));
   EXPECT_EQ(totals.passed(), 1);
 }
@@ -319,7 +321,7 @@ TEST(DayTotalsTest, CountsTodaysRecordsOfTheFileAndSkipsWhatIsNotOne) {
     return "2026-12-08T23:00:00+01:00," + end + ",1,1,,,,/u.bin,9,ab," + result + ",,5,1.0,h\r\n";
   };
   const std::string text =
-      engine::run_header_line() + line("2026-12-08T23:59:59+01:00", "0") +  // yesterday
+      station::run_header_line() + line("2026-12-08T23:59:59+01:00", "0") +  // yesterday
       line("2026-12-09T00:00:00+01:00", "0") + line("2026-12-09T11:59:59.250+01:00", "16") +
       line("2026-12-08T23:30:00+00:00", "0") +  // 00:30 here: today
       line("2026-12-09T00:30:00+02:00", "6") +  // 23:30 here: yesterday
@@ -333,7 +335,7 @@ TEST(DayTotalsTest, CountsTodaysRecordsOfTheFileAndSkipsWhatIsNotOne) {
       line("2026-12-09T10:00:00+01:00", "0").substr(0, 60);  // cut before its line end
   std::ofstream(dir.path() / "runs.csv", std::ios::binary) << text;
 
-  engine::DayTotals totals;
+  station::DayTotals totals;
   ASSERT_TRUE(totals.count_file((dir.path() / "runs.csv").string()));
   EXPECT_EQ(totals.passed(), 2);
   EXPECT_EQ(totals.failed(), 3);
@@ -354,7 +356,7 @@ TEST(DayTotalsTest, StartAgainFromZeroAtLocalMidnight) {
   CentralEuropeanTime zone;
   platform::VirtualClock clock(december_time(9, 23, 59, 50));
   platform::ScopedClock use_clock(clock);
-  engine::DayTotals totals;
+  station::DayTotals totals;
   totals.add(engine::DL_OK, december(9, 23, 59, 40));
   totals.add(engine::DL_AT_FAILED, december(9, 23, 59, 45));
   totals.add(std::nullopt, december(9, 23, 59, 46));

@@ -10,7 +10,7 @@
 
 #include "engine/module_slot.h"
 
-namespace engine {
+namespace station {
 
 // Start on plug-in: which module to start when a port arrives. A module starts only on the
 // arrival of its own configured AT port, only while it is idle, and never again for the module it
@@ -35,7 +35,7 @@ class PlugInStart {
     bool idle = false;    // no run under way, and a START would be taken
     std::string serial;   // the USB serial number of its AT port while present; empty otherwise
   };
-  using Modules = std::array<Module, kModuleCount>;
+  using Modules = std::array<Module, engine::kModuleCount>;
 
   // The answer to an arrival: a module to start, or the module that stays waiting and why.
   struct Verdict {
@@ -64,7 +64,7 @@ class PlugInStart {
   bool running(int k) const { return valid(k) && run_ports_[static_cast<size_t>(k)].has_value(); }
 
  private:
-  static bool valid(int k) { return k >= 0 && k < kModuleCount; }
+  static bool valid(int k) { return k >= 0 && k < engine::kModuleCount; }
   struct Port {
     bool armed = true;
     std::string serial;  // of the last run on the port; empty when unknown
@@ -76,9 +76,10 @@ class PlugInStart {
   std::string rule_out(Port& port, int32_t com, const std::string& serial, int64_t now_ms);
 
   int64_t rearm_ms_;
-  std::map<int32_t, Port> ports_;                                 // ports that had a run
-  std::array<std::optional<int32_t>, kModuleCount> run_ports_{};  // the port of each run under way
+  std::map<int32_t, Port> ports_;  // ports that had a run
+  std::array<std::optional<int32_t>, engine::kModuleCount>
+      run_ports_{};                       // the port of each run under way
   std::set<std::string> shared_serials_;  // seen on two modules' ports at once
 };
 
-}  // namespace engine
+}  // namespace station

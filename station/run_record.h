@@ -4,15 +4,14 @@
 #include <cstddef>
 #include <cstdint>
 #include <ctime>
-#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
 
-#include "engine/module_slot.h"
-#include "engine/runs_csv.h"
+#include "engine/run_recorder.h"
+#include "station/runs_csv.h"
 
-namespace engine {
+namespace station {
 
 // The record of every run: each run of a module, whatever its end, and each START whose AT port
 // could not be opened, appends one line to runs.csv in the bench folder. The file is
@@ -45,35 +44,6 @@ constexpr std::array<std::string_view, kRunColumnCount> kRunColumnNames = {
     "start", "end",    "module", "com",   "device",      "id_path", "serial", "file",
     "size",  "sha256", "result", "cause", "duration_ms", "version", "host"};
 
-// What the bench knows of the port behind a COM number. A field that is not known is empty.
-struct PortFacts {
-  std::string device;   // the device path the COM number leads to
-  std::string id_path;  // udev's ID_PATH
-  std::string serial;   // udev's ID_SERIAL_SHORT
-};
-
-// Where the facts of a COM number come from: the program installs a provider before any run
-// starts (the engine knows nothing of the device database). A worker calls it at the start of its
-// run, on its own thread, so several may call it at once. Without one every fact is empty.
-using PortFactsProvider = std::function<PortFacts(int com)>;
-void set_port_facts_provider(PortFactsProvider provider);
-PortFacts port_facts(int com);
-
-// One finished run.
-struct RunRecord {
-  std::tm start{};  // local time, as platform::clock() gives it
-  std::tm end{};
-  int module = 0;
-  int com = 0;
-  PortFacts port;
-  std::string file;
-  std::optional<int64_t> size;  // none when the file was not loaded
-  std::string sha256;
-  std::optional<int> result;  // none when the AT port could not be opened
-  std::string cause;
-  int64_t duration_ms = 0;
-};
-
 // `t` as "2026-12-09T14:03:07+01:00": the local time and its offset from UTC.
 std::string iso_local_time(const std::tm& t);
 
@@ -84,7 +54,7 @@ bool is_text_column(RunColumn column);
 // The header line and a record's line, each with its CR LF. The record's line carries the tool's
 // version and the host name.
 std::string run_header_line();
-std::string run_record_line(const RunRecord& record);
+std::string run_record_line(const engine::RunRecord& record);
 
 // The SHA-256 of `size` bytes in lower-case hex.
 std::string sha256_hex(const uint8_t* data, size_t size);
@@ -111,47 +81,14 @@ struct UnwrittenRecords {
 };
 UnwrittenRecords unwritten_records();
 
-// The record of one run, kept by its worker. Made when the run begins (its start time, and the
-// facts of its AT port, on the worker's thread; the slot's notes begin the run); `finish` writes
-// the record when the outcome is known, before the result is sent.
-class RunRecorder {
- public:
-  explicit RunRecorder(ModuleSlot& slot);
-  ~RunRecorder();
-  RunRecorder(const RunRecorder&) = delete;
-  RunRecorder& operator=(const RunRecorder&) = delete;
+// Writes the record to the runs file. Only a run that is in the file is added to the day's totals;
+// a record that cannot be written is shown on the module's status line ("record not written:
+// runs.csv: <reason>") and on the debug channel, and tallied. The engine's record sink.
+bool record_run(const engine::ModuleSlot& slot, const engine::RunRecord& record, std::string* why);
 
-  // Writes the record of the run that ended with `result`, with the cause its notes give, and
-  // leaves the outcome on the slot's notes. Only a run that is in the file is added to the day's
-  // totals. A record that cannot be written is shown on the module's status line ("record not
-  // written: runs.csv: <reason>") and on the debug channel; the result stands.
-  void finish(int result);
+// Makes the engine's runs recorded in the runs file (record_run as its sink) and counts today's
+// totals from the runs already recorded. Called once before any run starts. False, with the reason
+// in `why`, when the totals could not be counted; the runs are recorded all the same.
+bool start_recording(std::string* why);
 
- private:
-  ModuleSlot& slot_;
-  std::tm start_{};
-  int64_t start_ms_ = 0;
-  PortFacts port_;
-  bool finished_ = false;
-};
-
-// A START whose AT port could not be opened: no run, no result code, but a record. What the record
-// needs is taken on the thread of the START, when it failed.
-struct FailedStart {
-  std::tm when{};
-  int module = 0;
-  int com = 0;
-  std::string file;
-  std::string why;  // the reason the opening gave
-};
-FailedStart failed_start(const ModuleSlot& slot);
-
-// The cause such a START is recorded and shown with: "OpenATPort Failed!: <reason>".
-std::string failed_start_cause(const std::string& why);
-
-// Writes the record of a failed START (an empty result) and leaves its outcome on the slot's notes.
-// Writing waits for the disk: the slot's own thread does it, not the window's. A record that
-// cannot be written is told as for a run.
-void record_failed_start(ModuleSlot& slot, const FailedStart& start);
-
-}  // namespace engine
+}  // namespace station

@@ -1,6 +1,6 @@
 // The text of runs.csv as other programs read it: a strict RFC 4180 reader after crashes cut
 // records anywhere, and spreadsheets that would run a field as a formula.
-#include "engine/runs_csv.h"
+#include "station/runs_csv.h"
 
 #include <gtest/gtest.h>
 
@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "engine/day_totals.h"
-#include "engine/run_record.h"
 #include "platform/virtual_clock.h"
+#include "station/day_totals.h"
+#include "station/run_record.h"
 #include "tests/support/temp_dir.h"
 
 namespace fs = std::filesystem;
@@ -86,14 +86,14 @@ engine::RunRecord record(int module, const std::string& file, const std::string&
 // The fields of a record's line as a strict reader reads them.
 std::vector<std::string> strict_fields(const engine::RunRecord& r) {
   size_t error = 0;
-  std::optional<Records> records = read_strictly(engine::run_record_line(r), &error);
+  std::optional<Records> records = read_strictly(station::run_record_line(r), &error);
   EXPECT_TRUE(records && records->size() == 1);
   return records ? records->front() : std::vector<std::string>{};
 }
 
 void append(const fs::path& path, const engine::RunRecord& r) {
   std::string why;
-  ASSERT_TRUE(engine::append_run_record(path.string(), engine::run_record_line(r), &why)) << why;
+  ASSERT_TRUE(station::append_run_record(path.string(), station::run_record_line(r), &why)) << why;
 }
 
 std::string text_of(const fs::path& path) {
@@ -113,7 +113,7 @@ TEST(RunsCsvTest, ARecordCutAnywhereLeavesEveryLaterRecordWholeForAStrictReader)
                                      record(3, "/c\r\nd.bin", "-x \"y\"")};
   append(runs, record(4, "/first.bin", ""));
   const std::string whole = text_of(runs);
-  const std::string line = engine::run_record_line(cut);
+  const std::string line = station::run_record_line(cut);
 
   for (size_t kept = 1; kept < line.size(); ++kept) {
     SCOPED_TRACE("record cut after " + std::to_string(kept) + " bytes: " + line.substr(0, kept));
@@ -126,8 +126,8 @@ TEST(RunsCsvTest, ARecordCutAnywhereLeavesEveryLaterRecordWholeForAStrictReader)
     const std::optional<Records> records = read_strictly(text, &error);
     ASSERT_TRUE(records) << "not RFC 4180 at byte " << error << ":\n" << text.substr(error);
     ASSERT_EQ(records->size(), 5u);
-    EXPECT_EQ((*records)[0], std::vector<std::string>(engine::kRunColumnNames.begin(),
-                                                      engine::kRunColumnNames.end()));
+    EXPECT_EQ((*records)[0], std::vector<std::string>(station::kRunColumnNames.begin(),
+                                                      station::kRunColumnNames.end()));
     EXPECT_EQ((*records)[1], strict_fields(record(4, "/first.bin", "")));
     EXPECT_EQ((*records)[3], strict_fields(later[0]));
     EXPECT_EQ((*records)[4], strict_fields(later[1]));
@@ -135,24 +135,24 @@ TEST(RunsCsvTest, ARecordCutAnywhereLeavesEveryLaterRecordWholeForAStrictReader)
   // Whole, the record needs nothing.
   std::ofstream(runs, std::ios::binary | std::ios::trunc) << whole << line;
   append(runs, later[0]);
-  EXPECT_EQ(text_of(runs), whole + line + engine::run_record_line(later[0]));
+  EXPECT_EQ(text_of(runs), whole + line + station::run_record_line(later[0]));
 }
 
 TEST(RunsCsvTest, TheRepairReadsBackInBlocksAndStopsAtItsReach) {
-  auto repair = [](const std::string& text, int64_t reach = engine::kRepairReach) {
+  auto repair = [](const std::string& text, int64_t reach = station::kRepairReach) {
     int reads = 0;
-    std::string out = engine::cut_end_repair(
+    std::string out = station::cut_end_repair(
         static_cast<int64_t>(text.size()),
         [&](int64_t at, char* to, size_t n) {
           ++reads;
-          EXPECT_LE(n, engine::kRepairBlock);
+          EXPECT_LE(n, station::kRepairBlock);
           text.copy(to, n, static_cast<size_t>(at));
           return true;
         },
         reach);
     return std::make_pair(out, reads);
   };
-  const std::string head = engine::run_header_line();
+  const std::string head = station::run_header_line();
   const std::string start = "2026-12-09T14:03:07+01:00,2026-12-09T14:03:08-05:30,";
   // A quoted field of 10 000 bytes with line breaks, cut inside: its record starts three blocks
   // back.
@@ -193,25 +193,25 @@ TEST(RunsCsvTest, FieldsThatASpreadsheetWouldRunAreGuardedAndReadBackExactly) {
     const std::vector<std::string> raw = strict_fields(r);
     std::vector<std::string> read;
     size_t count = 0;
-    const std::string line = engine::run_record_line(r);
-    ASSERT_TRUE(engine::split_csv_record(line.substr(0, line.size() - 2), read, count));
-    ASSERT_EQ(count, engine::kRunColumnCount);
+    const std::string line = station::run_record_line(r);
+    ASSERT_TRUE(station::split_csv_record(line.substr(0, line.size() - 2), read, count));
+    ASSERT_EQ(count, station::kRunColumnCount);
     const bool guarded =
         !text.empty() && std::string("=+-@\t\r'").find(text[0]) != std::string::npos;
-    for (engine::RunColumn column :
-         {engine::RunColumn::device, engine::RunColumn::id_path, engine::RunColumn::serial,
-          engine::RunColumn::file, engine::RunColumn::cause}) {
+    for (station::RunColumn column :
+         {station::RunColumn::device, station::RunColumn::id_path, station::RunColumn::serial,
+          station::RunColumn::file, station::RunColumn::cause}) {
       const size_t k = static_cast<size_t>(column);
-      EXPECT_EQ(raw[k], (guarded ? "'" : "") + text) << engine::kRunColumnNames[k];
-      EXPECT_EQ(read[k], text) << engine::kRunColumnNames[k];
+      EXPECT_EQ(raw[k], (guarded ? "'" : "") + text) << station::kRunColumnNames[k];
+      EXPECT_EQ(read[k], text) << station::kRunColumnNames[k];
     }
     append(runs, r);
   }
   // A field from elsewhere that begins with ' and then text is read as it is.
-  EXPECT_EQ(engine::spreadsheet_text("'abc"), "'abc");
-  EXPECT_EQ(engine::spreadsheet_text("'-1"), "-1");
+  EXPECT_EQ(station::spreadsheet_text("'abc"), "'abc");
+  EXPECT_EQ(station::spreadsheet_text("'-1"), "-1");
   // The day's totals read the guarded records as records.
-  engine::DayTotals totals;
+  station::DayTotals totals;
   ASSERT_TRUE(totals.count_file(runs.string()));
   EXPECT_EQ(totals.passed(), static_cast<int>(std::size(texts)));
 }

@@ -1,11 +1,11 @@
-#include "engine/runs_csv.h"
+#include "station/runs_csv.h"
 
 #include <algorithm>
 #include <optional>
 
-#include "engine/run_record.h"
+#include "station/run_record.h"
 
-namespace engine {
+namespace station {
 
 namespace {
 
@@ -139,4 +139,4 @@ std::string cut_end_repair(int64_t size, const ReadAt& read_at, int64_t reach) {
   return repair;
 }
 
-}  // namespace engine
+}  // namespace station

@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-namespace engine {
+namespace station {
 
 // How a recorded run counts: a module that passed, a module that failed, or neither (the run was
 // stopped, the update file could not be read or its name stored, the AT port did not open).
@@ -63,4 +63,4 @@ class DayTotals {
 // The totals of this program, fed by every worker; they live as long as the program.
 DayTotals& day_totals();
 
-}  // namespace engine
+}  // namespace station

@@ -1,4 +1,4 @@
-#include "engine/day_totals.h"
+#include "station/day_totals.h"
 
 #include <cstdio>
 #include <deque>
@@ -6,13 +6,13 @@
 #include <vector>
 
 #include "engine/module_slot.h"
-#include "engine/run_record.h"
-#include "engine/runs_csv.h"
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/local_time.h"
+#include "station/run_record.h"
+#include "station/runs_csv.h"
 
-namespace engine {
+namespace station {
 
 namespace {
 
@@ -178,8 +178,9 @@ class TodayCounter {
 }  // namespace
 
 RunKind run_kind(std::optional<int> result) {
-  if (!result || *result == DL_PAUSED || *result == DL_FILE_READ) return RunKind::other;
-  return *result == DL_OK ? RunKind::passed : RunKind::failed;
+  if (!result || *result == engine::DL_PAUSED || *result == engine::DL_FILE_READ)
+    return RunKind::other;
+  return *result == engine::DL_OK ? RunKind::passed : RunKind::failed;
 }
 
 void DayTotals::follow(int today) {
@@ -293,4 +294,4 @@ DayTotals& day_totals() {
   return totals;
 }
 
-}  // namespace engine
+}  // namespace station

@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-namespace engine {
+namespace station {
 
 // The comma-separated text of the runs file, written and read in one place: fields as RFC 4180
 // has them, the spreadsheet guard of text fields and its inverse, and the repair of a file end
@@ -52,4 +52,4 @@ constexpr size_t kRepairBlock = 4096;
 // starts there (or from `reach` bytes before the end when no line does).
 std::string cut_end_repair(int64_t size, const ReadAt& read_at, int64_t reach = kRepairReach);
 
-}  // namespace engine
+}  // namespace station

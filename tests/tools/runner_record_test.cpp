@@ -162,3 +162,22 @@ TEST_F(RunnerRecordTest, AChineseNamedBenchHoldsItsRunAndANameInAnotherEncodingI
   EXPECT_NE(read_file(cn / "调试.log").find("read_cfgini_file()"), std::string::npos);
   stop(sim);
 }
+
+// With [Station] Identify=1 each module is asked who it is after ATE0: a module that tells is
+// shown with its IMEI and revision; one that answers ERROR or nothing passes all the same.
+TEST_F(RunnerRecordTest, IdentifiedModulesAreShownByTheirIdentityAndSilenceNeverFailsARun) {
+  write_settings(3);
+  std::ofstream(bench.path() / "ZEBL.ini", std::ios::app) << "[Station]\nIdentify=1\n";
+  Process sim = start_simulator(
+      {"--count", "3", "--fault", "COM2:silent-identity", "--fault", "COM3:refuse=AT+CGMR"});
+  Process run = spawn({QUILL_RUNNER}, bench.path(), runtime.str());
+  const std::string out = read_all(run.output);
+  EXPECT_EQ(wait_exit(run.pid), 0) << out;
+  stop(sim);
+  EXPECT_NE(out.find("\nModule1 COM1 PASS [IMEI 350000000000014, revision SIMREV 1.0]\n"),
+            std::string::npos)
+      << out;
+  EXPECT_NE(out.find("\nModule2 COM2 PASS\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("\nModule3 COM3 PASS [IMEI 350000000000030, revision ?]\n"), std::string::npos)
+      << out;
+}

@@ -1,14 +1,21 @@
 #include "tools/runner/summary.h"
 
+#include "engine/module_identity.h"
+
 namespace runner {
 
 std::string result_line(int module, int com, bool passed, std::optional<int> code,
-                        const std::string& cause) {
+                        const std::string& cause, const engine::ModuleIdentity& identity) {
   std::string line = "Module" + std::to_string(module) + " COM" + std::to_string(com);
-  if (passed) return line + " PASS" + (cause.empty() ? "" : " (" + cause + ")");
-  line += " FAIL";
-  if (code) line += " (errcode " + std::to_string(*code) + ")";
-  return line + ": " + cause;
+  if (passed) {
+    line += " PASS" + (cause.empty() ? "" : " (" + cause + ")");
+  } else {
+    line += " FAIL";
+    if (code) line += " (errcode " + std::to_string(*code) + ")";
+    line += ": " + cause;
+  }
+  const std::string identity_line = engine::identity_text(identity);
+  return identity_line.empty() ? line : line + " [" + identity_line + "]";
 }
 
 std::string unwritten_line(const station::UnwrittenRecords& unwritten) {

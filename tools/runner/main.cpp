@@ -301,6 +301,7 @@ int run(int argc, char** argv) {
         {"start", iso(start)},
         {"end", iso(end)},
         {"duration_s", std::chrono::duration<double>(end - start).count()},
+        {"record", runner::record_json(run.record)},
     });
   }
   // The workers have added their recorded runs: the day's totals include this run's modules.

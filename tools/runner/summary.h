@@ -1,5 +1,6 @@
 #pragma once
 
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 
@@ -17,6 +18,10 @@ namespace runner {
 // its identity.
 std::string result_line(int module, int com, bool passed, std::optional<int> code,
                         const std::string& cause, const engine::ModuleIdentity& identity = {});
+
+// Every field of a run's record, by the names of the runs file's columns; an empty field is null,
+// the numbers are numbers. Null when the run left no record (it never started).
+nlohmann::json record_json(const engine::RunRecord& record);
 
 // "2 records not written to runs.csv: <reasons>"; empty when every record was written.
 std::string unwritten_line(const station::UnwrittenRecords& unwritten);

@@ -26,6 +26,17 @@ std::mutex append_mutex;
 std::mutex unwritten_mutex;
 UnwrittenRecords unwritten;
 
+// Why records may not be appended: a runs file of the old columns that could not be renamed.
+// Records of the new columns under its header would be read wrongly by every reader, so none is
+// written there; each run says why instead.
+std::mutex blocked_mutex;
+std::string blocked_reason;
+
+std::string records_blocked() {
+  std::lock_guard lock(blocked_mutex);
+  return blocked_reason;
+}
+
 const std::string& host_name() {
   static const std::string name = platform::host_name();
   return name;
@@ -175,7 +186,10 @@ UnwrittenRecords unwritten_records() {
 
 bool record_run(const engine::ModuleSlot& slot, const engine::RunRecord& record, std::string* why) {
   const std::string path = runs_file_path();
-  if (append_run_record(path, run_record_line(record), why)) {
+  const std::string blocked = records_blocked();
+  if (!blocked.empty()) {
+    *why = blocked;
+  } else if (append_run_record(path, run_record_line(record), why)) {
     day_totals().add(record.result, record.end);
     return true;
   }
@@ -242,6 +256,10 @@ bool start_recording(std::string* why) {
   const std::string today = iso_local_time(platform::clock().local_time()).substr(0, 10);
   std::string renamed, not_renamed;
   const bool retired = retire_old_runs_file(path, today, &renamed, &not_renamed);
+  {
+    std::lock_guard lock(blocked_mutex);
+    blocked_reason = retired ? "" : "its older columns stay (" + not_renamed + ")";
+  }
   // The files retired today may hold today's runs: the one retired now, and those of a start
   // earlier today.
   std::vector<std::string> paths = {path};

@@ -113,7 +113,9 @@ bool record_run(const engine::ModuleSlot& slot, const engine::RunRecord& record,
 // of the old header (retire_old_runs_file) and counts today's totals from the runs already
 // recorded: in the runs file and in the files retired today. Called once, under the bench lock,
 // before any run starts. False, with the reason in `why`, when the file could not be renamed or the
-// totals could not be counted; the runs are recorded all the same.
+// totals could not be counted. A file of the old columns that could not be renamed then takes no
+// record (each run says why, as for a record that could not be written); otherwise the runs are
+// recorded all the same.
 bool start_recording(std::string* why);
 
 }  // namespace station

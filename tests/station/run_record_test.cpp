@@ -438,3 +438,35 @@ TEST(DayTotalsTest, AnOldRunsFileIsRetiredAndItsRunsOfTodayStillCount) {
   engine::set_record_sink({});
   station::set_runs_file_path({});
 }
+
+// A runs file of the old columns that cannot be renamed takes no record of the new columns, which
+// its readers would misread: each run says why, and the file stays as it was.
+TEST(DayTotalsTest, AnOldRunsFileThatCannotBeRenamedTakesNoNewRecord) {
+  CentralEuropeanTime zone;
+  platform::VirtualClock clock(december_time(9, 12, 0, 0));
+  platform::ScopedClock use_clock(clock);
+  testing_support::TempDir dir;
+  const fs::path runs = dir.path() / "runs.csv";
+  station::set_runs_file_path(runs.string());
+  const std::string old_file =
+      "start,end,module,com,device,id_path,serial,file,size,sha256,result,cause,duration_ms,"
+      "version,host\r\n";
+  std::ofstream(runs, std::ios::binary) << old_file;
+  for (int number = 1; number < 1000; ++number)  // every name a rename may take is taken
+    std::ofstream(station::retired_runs_path(runs.string(), "2026-12-09", number));
+
+  std::string why;
+  EXPECT_FALSE(station::start_recording(&why));
+  EXPECT_NE(why.find("not renamed"), std::string::npos) << why;
+  engine::ModuleSlot& slot = engine::slots()[2];
+  engine::RunRecord record;
+  record.start = record.end = clock.local_time();
+  record.module = record.com = 3;
+  record.result = 0;
+  EXPECT_FALSE(station::record_run(slot, record, &why));
+  EXPECT_NE(why.find("its older columns stay"), std::string::npos) << why;
+  EXPECT_EQ(testing_support::read_file(runs), old_file);
+  EXPECT_EQ(station::day_totals().passed(), 0);
+  engine::set_record_sink({});
+  station::set_runs_file_path({});
+}

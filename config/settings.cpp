@@ -110,6 +110,8 @@ int load_settings() {
   const int32_t only_upgrade_script =
       platform::atol_int32(value_of(settings, "OnlyUpgradeScript", "enable", "0")) == 1 ? 1 : 0;
   const int32_t select_type = platform::atol_int32(value_of(settings, "SeLectType", "enable", "0"));
+  const int32_t identify =
+      platform::atol_number(value_of(settings, "Station", "Identify", "0")) != 0 ? 1 : 0;
 
   auto& table = engine::slots();
   if (engine::reinitialise_slots() > 0) {
@@ -128,6 +130,7 @@ int load_settings() {
         platform::atol_int32(value_of(settings, port_section(k, kDiagPortKind), "number", "0"));
     slot.onlyUpgradeScript = only_upgrade_script;
     slot.selectType = select_type;
+    slot.identify = identify;
   }
   return read_cfgini_file();
 }

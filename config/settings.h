@@ -36,7 +36,9 @@ struct ModulePorts {
 // load_settings reads them), without touching the slots.
 std::array<ModulePorts, 6> read_module_ports(const std::string& directory);
 
-// Reinitialises the six slots and reads the settings file into them, then loads the device table.
+// Reinitialises the six slots and reads the settings file into them (with `[Station] Identify`: a
+// run asks its module for its IMEI and revision after ATE0 when the value reads as a number other
+// than 0; off by default), then loads the device table.
 // A slot whose worker has not returned keeps its run whole: its port, file image, thread, run
 // snapshot and flags; only its settings fields are refreshed (they take effect at its next run).
 // The other slots have their finished thread joined, their port closed and their image released.

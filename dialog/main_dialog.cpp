@@ -7,6 +7,7 @@
 #include "devices/port_census.h"
 #include "dialog/control_table.h"
 #include "dialog/progress_percent.h"
+#include "engine/module_identity.h"
 #include "engine/run_control.h"
 #include "engine/run_host.h"
 #include "engine/serial_link.h"
@@ -85,6 +86,7 @@ void MainDialog::send_message(uint32_t msg, uintptr_t wParam, intptr_t lParam) {
   } else if (msg == WM_SLOT_RESULT) {
     if (wParam < static_cast<uintptr_t>(kModuleCount)) {
       show_result_picture(static_cast<int>(wParam), lParam != 0 ? 1 : 0);
+      show_identity(static_cast<int>(wParam));
       plug_in_run_finished(static_cast<int>(wParam), lParam != 0);
     }
   } else if (msg == WM_PANELS_ENABLE) {
@@ -115,6 +117,13 @@ void MainDialog::note_run_line(int k, const std::string& line) {
   std::string tooltip;
   for (const std::string& l : lines) tooltip += (tooltip.empty() ? "" : "\n") + l;
   face_.set_tooltip(panel(k).status_line, tooltip);
+}
+
+// Which module the result belongs to, when it told: the recorder left the outcome before the
+// result was sent.
+void MainDialog::show_identity(int k) {
+  const engine::RunOutcome outcome = engine::slots()[static_cast<size_t>(k)].notes.outcome();
+  note_run_line(k, engine::identity_text(outcome.record.identity));
 }
 
 void MainDialog::begin_run_lines(int k) {

@@ -140,6 +140,8 @@ class MainDialog final : public engine::MainWindow {
   void note_run_line(int k, const std::string& line);
   // Module k's panel begins a new run: the status lines of its last run are forgotten.
   void begin_run_lines(int k);
+  // The module's identity, when it told it, as the last line of its run.
+  void show_identity(int k);
   void all_start_step();
   // The option lists' common steps: `write` stores the option, `field` is the slots' copy.
   void option_list_changed(int index, bool (*write)(int), int32_t engine::ModuleSlot::*field);

@@ -6,6 +6,7 @@
 #include "engine/at_exchange.h"
 #include "engine/download_sequence.h"
 #include "engine/file_image.h"
+#include "engine/module_identity.h"
 #include "engine/notifications.h"
 #include "engine/run_recorder.h"
 #include "engine/serial_link.h"
@@ -55,6 +56,7 @@ int prepare_and_download(ModuleSlot& slot) {
   }
   open_at_port(slot, slot.run.atPort);
   int result = at_handshake(slot);
+  if (result <= 0 && slot.run.identify) slot.notes.note_identity(ask_identity(slot));
   if (result <= 0) {
     result = download_file(slot);
     if (result > 0) {

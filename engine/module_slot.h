@@ -98,6 +98,7 @@ struct ModuleSlot {
   int32_t onlyUpgradeScript = 0;        // Upgrade Type option, equal in all slots
   int32_t selectType = 0;               // Type option, equal in all slots
   int32_t sleepTime = 8000;             // settling time in ms before the AT port is opened
+  int32_t identify = 0;                 // 1: the module is asked for its IMEI and revision
   std::string workDir;                  // working directory at the last settings load
   std::string filePath;                 // full path of the update file
   std::unique_ptr<uint8_t[]> fileData;  // the loaded update file, or null
@@ -113,6 +114,7 @@ struct ModuleSlot {
     std::string fileName;  // the name the module stores it under
     int32_t atPort = 0;
     int32_t sleepTime = 0;  // ms
+    bool identify = false;  // the module is asked for its identity after ATE0
   };
   RunSnapshot run;
   std::atomic<bool> workerRunning{false};  // the worker's thread routine has not returned yet

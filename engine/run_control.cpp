@@ -42,6 +42,7 @@ bool start_run(ModuleSlot& slot) {
   slot.run.fileName = module_file_name(slot.filePath, nullptr);
   slot.run.atPort = slot.atPort;
   slot.run.sleepTime = slot.sleepTime;
+  slot.run.identify = slot.identify != 0;
 
   const int32_t upgraded = slot.upgraded.load();
   const int32_t busy = slot.busy.load();

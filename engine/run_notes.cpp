@@ -34,6 +34,7 @@ void RunNotes::begin_run() {
   first_.clear();
   retry_.clear();
   data_sent_ = false;
+  identity_ = {};
   outcome_ = RunOutcome{};
 }
 
@@ -52,6 +53,21 @@ void RunNotes::note_status(std::string_view status) {
 void RunNotes::note_data_sent() {
   std::lock_guard lock(mutex_);
   data_sent_ = data_sent_ || under_way_;
+}
+
+void RunNotes::note_identity(ModuleIdentity identity) {
+  std::lock_guard lock(mutex_);
+  if (under_way_) identity_ = std::move(identity);
+}
+
+int RunNotes::attempts() const {
+  std::lock_guard lock(mutex_);
+  return retried_ ? 2 : 1;
+}
+
+ModuleIdentity RunNotes::identity() const {
+  std::lock_guard lock(mutex_);
+  return identity_;
 }
 
 std::string RunNotes::cause(int result, const CauseFacts& facts) const {

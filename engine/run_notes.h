@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "engine/run_facts.h"
+
 namespace engine {
 
 // What the last run of a slot ended with, as its record in the runs file gives it. The runner and
@@ -14,6 +16,7 @@ struct RunOutcome {
   std::string cause;          // why it failed, or after what it passed; empty for a plain pass
   bool recorded = false;      // the record is in the runs file
   std::string not_recorded;   // why it is not, in words
+  RunRecord record;           // every field of the record, as it was handed to be kept
 };
 
 // What the cause of a run is composed from besides the notes.
@@ -43,6 +46,12 @@ class RunNotes {
   void note_status(std::string_view status);
   // Bytes of the update file are going out to the module.
   void note_data_sent();
+  // What the module told of itself.
+  void note_identity(ModuleIdentity identity);
+
+  // The attempts of the file sequence in the run under way: 1, or 2 once it was retried.
+  int attempts() const;
+  ModuleIdentity identity() const;
 
   // The cause of the run under way, ended with `result`:
   // - a pass: empty, or "passed on the retry after: <first cause>" when the first attempt failed;
@@ -64,6 +73,7 @@ class RunNotes {
   std::string first_;  // the first failure of the first attempt
   std::string retry_;  // the first failure of the retry
   bool data_sent_ = false;
+  ModuleIdentity identity_;
   RunOutcome outcome_;
 };
 

@@ -4,6 +4,7 @@
 #include <mutex>
 
 #include "platform/clock.h"
+#include "platform/random_id.h"
 #include "platform/sha256.h"
 
 namespace engine {
@@ -23,7 +24,7 @@ RunOutcome record(const ModuleSlot& slot, const RunRecord& record) {
     std::lock_guard lock(sink_mutex);
     s = sink;
   }
-  RunOutcome outcome{record.result, record.cause, false, {}};
+  RunOutcome outcome{record.result, record.cause, false, {}, record};
   if (s)
     outcome.recorded = s(slot, record, &outcome.not_recorded);
   else
@@ -56,6 +57,7 @@ RunRecorder::RunRecorder(ModuleSlot& slot) : slot_(slot) {
   platform::Clock& clock = platform::clock();
   start_ = clock.local_time();
   start_ms_ = clock.now_ms();
+  run_id_ = platform::uuid_v4();
   port_ = port_facts(slot.run.atPort);
   slot_.notes.begin_run();
   slot_.hAT.clear_failure();  // what a port of an earlier run went through is not this run's
@@ -70,6 +72,7 @@ void RunRecorder::finish(int result) {
   finished_ = true;
   platform::Clock& clock = platform::clock();
   RunRecord r;
+  r.run_id = run_id_;
   r.start = start_;
   r.end = clock.local_time();
   r.duration_ms = std::max<int64_t>(0, clock.now_ms() - start_ms_);
@@ -83,6 +86,8 @@ void RunRecorder::finish(int result) {
     r.sha256 = platform::sha256_hex(slot_.fileData.get(), static_cast<size_t>(slot_.fileSize));
   }
   r.result = result;
+  r.attempts = slot_.notes.attempts();
+  r.identity = slot_.notes.identity();
   // The port is closed by now: why it did not open, or why its device failed, is kept on the
   // handle.
   r.cause = slot_.notes.cause(result, {slot_.number(), slot_.run.atPort, slot_.hAT.last_failure(),
@@ -101,6 +106,7 @@ std::string failed_start_cause(const std::string& why) {
 
 void record_failed_start(ModuleSlot& slot, const FailedStart& start) {
   RunRecord r;
+  r.run_id = platform::uuid_v4();
   r.start = start.when;
   r.end = start.when;
   r.module = start.module;

@@ -7,15 +7,9 @@
 #include <string>
 
 #include "engine/module_slot.h"
+#include "engine/run_facts.h"
 
 namespace engine {
-
-// What the bench knows of the port behind a COM number. A field that is not known is empty.
-struct PortFacts {
-  std::string device;   // the device path the COM number leads to
-  std::string id_path;  // udev's ID_PATH
-  std::string serial;   // udev's ID_SERIAL_SHORT
-};
 
 // Where the facts of a COM number come from: the program installs a provider before any run
 // starts (the engine knows nothing of the device database). A worker calls it at the start of its
@@ -23,21 +17,6 @@ struct PortFacts {
 using PortFactsProvider = std::function<PortFacts(int com)>;
 void set_port_facts_provider(PortFactsProvider provider);
 PortFacts port_facts(int com);
-
-// One finished run, or a START whose AT port could not be opened, as the engine tells it.
-struct RunRecord {
-  std::tm start{};  // local time, as platform::clock() gives it
-  std::tm end{};
-  int module = 0;
-  int com = 0;
-  PortFacts port;
-  std::string file;
-  std::optional<int64_t> size;  // none when the file was not loaded
-  std::string sha256;           // of the bytes loaded, lower-case hex; empty when none were
-  std::optional<int> result;    // none when the AT port could not be opened
-  std::string cause;
-  int64_t duration_ms = 0;
-};
 
 // Where runs are recorded: the program installs a sink before any run starts (the engine knows
 // nothing of the files the records go to). It is called on the thread that ends the run, before
@@ -66,6 +45,7 @@ class RunRecorder {
   ModuleSlot& slot_;
   std::tm start_{};
   int64_t start_ms_ = 0;
+  std::string run_id_;
   PortFacts port_;
   bool finished_ = false;
 };

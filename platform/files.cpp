@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -154,6 +155,30 @@ bool replace_file(const std::string& replacement, const std::string& target, Fil
   size_t slash = target.rfind('/');
   std::string folder = slash == std::string::npos ? "." : target.substr(0, slash + 1);
   int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd >= 0) {
+    ::fsync(fd);
+    ::close(fd);
+  }
+  return true;
+}
+
+bool rename_file_new(const std::string& from, const std::string& to, FileError* error) {
+  // One step where the file system can; else a hard link, which never replaces a name that is
+  // taken, and the old name goes once the new one is there (a crash between the two leaves both
+  // names to the same file, never a file lost).
+  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) != 0) {
+    if (errno != EINVAL && errno != ENOSYS) return fail(error, errno);
+    if (::link(from.c_str(), to.c_str()) != 0) return fail(error, errno);
+    if (::unlink(from.c_str()) != 0) {
+      const int code = errno;
+      ::unlink(to.c_str());
+      return fail(error, code);
+    }
+  }
+  // The folder's new entries on the disk.
+  const size_t slash = to.find_last_of('/');
+  const std::string folder = slash == std::string::npos ? "." : to.substr(0, slash + 1);
+  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd >= 0) {
     ::fsync(fd);
     ::close(fd);

@@ -105,6 +105,10 @@ class File {
 bool replace_file(const std::string& replacement, const std::string& target,
                   FileError* error = nullptr);
 
+// Gives the file `from` the name `to` in the same folder, in one step and durably, never replacing
+// a file that has that name (then false with `exists`).
+bool rename_file_new(const std::string& from, const std::string& to, FileError* error = nullptr);
+
 // Removes the file `path`. False when it could not be removed.
 bool remove_file(const std::string& path);
 

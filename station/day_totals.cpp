@@ -99,6 +99,9 @@ class TodayCounter {
  public:
   explicit TodayCounter(int today) : today_(today) {}
 
+  // A new file begins: until its header is read, the columns are this program's.
+  void begin_file() { columns_ = Columns{}; }
+
   void add_line(std::string_view text, bool overlong) {
     size_t quotes = 0;
     for (char c : text) quotes += c == '"';
@@ -152,18 +155,46 @@ class TodayCounter {
     return count(joined);
   }
 
+  // Where the columns that are counted stand, and how many columns a record has.
+  struct Columns {
+    size_t start = static_cast<size_t>(RunColumn::start);
+    size_t end = static_cast<size_t>(RunColumn::end);
+    size_t result = static_cast<size_t>(RunColumn::result);
+    size_t count = kRunColumnCount;
+  };
+
+  // Takes the columns from a header line: one that names start, end and result.
+  bool read_header(size_t n) {
+    Columns found;
+    found.count = n;
+    bool start = false, end = false, result = false;
+    for (size_t k = 0; k < n; ++k) {
+      const std::string& name = fields_[k];
+      if (name == kRunColumnNames[static_cast<size_t>(RunColumn::start)])
+        start = true, found.start = k;
+      else if (name == kRunColumnNames[static_cast<size_t>(RunColumn::end)])
+        end = true, found.end = k;
+      else if (name == kRunColumnNames[static_cast<size_t>(RunColumn::result)])
+        result = true, found.result = k;
+    }
+    if (!start || !end || !result) return false;
+    columns_ = found;
+    return true;
+  }
+
   // Counts the record `text`; false when it is not one.
   bool count(std::string_view text) {
     size_t n = 0;
-    if (!split_csv_record(text, fields_, n) || n != kRunColumnCount) return false;
-    const std::string& result = fields_[static_cast<size_t>(RunColumn::result)];
+    if (!split_csv_record(text, fields_, n)) return false;
+    if (n != columns_.count) return read_header(n);
+    const std::string& result = fields_[columns_.result];
     int code = 0;
     std::time_t started, ended;
     // An empty result is a START whose port did not open; any other is a number.
     if (result.size() > 9 || (!result.empty() && !digits(result, 0, result.size(), &code)) ||
-        !instant_of(fields_[static_cast<size_t>(RunColumn::start)], &started) ||
-        !instant_of(fields_[static_cast<size_t>(RunColumn::end)], &ended))
-      return false;
+        !instant_of(fields_[columns_.start], &started) ||
+        !instant_of(fields_[columns_.end], &ended))
+      return read_header(n);
     // The local date of the end, on today's calendar.
     if (date_key(platform::local_calendar_time(ended)) == today_)
       add_to(counts, run_kind(result.empty() ? std::nullopt : std::optional<int>(code)));
@@ -171,6 +202,7 @@ class TodayCounter {
   }
 
   const int today_;
+  Columns columns_;
   std::deque<Line> pending_;
   std::vector<std::string> fields_;
 };
@@ -190,9 +222,11 @@ void DayTotals::follow(int today) {
   ++changes_;
 }
 
-bool DayTotals::count_file(const std::string& path, std::string* why) {
-  const int today = date_key(platform::clock().local_time());
-  TodayCounter counter(today);
+namespace {
+
+// Counts the runs file `path` into `counter`; see DayTotals::count_file.
+bool count_into(TodayCounter& counter, const std::string& path, std::string* why) {
+  counter.begin_file();
   platform::FileError error;
   platform::File file =
       platform::File::open(path, platform::FileAccess::read, &error, platform::FileLinks::refuse);
@@ -245,6 +279,20 @@ bool DayTotals::count_file(const std::string& path, std::string* why) {
     // A last line without its line end is the one a crash cut: not a record.
     counter.end();
   }
+  return true;
+}
+
+}  // namespace
+
+bool DayTotals::count_file(const std::string& path, std::string* why) {
+  return count_files({path}, why);
+}
+
+bool DayTotals::count_files(const std::vector<std::string>& paths, std::string* why) {
+  const int today = date_key(platform::clock().local_time());
+  TodayCounter counter(today);
+  for (const std::string& path : paths)
+    if (!count_into(counter, path, why)) return false;
   std::lock_guard lock(mutex_);
   day_ = today;
   counts_ = counter.counts;

@@ -5,6 +5,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace station {
 
@@ -31,11 +32,16 @@ class DayTotals {
   };
 
   // Counts today's runs in the runs file `path`, streaming: the records whose end time falls on
-  // today's local date, by the kind of their result. A line that is not a whole record of the
-  // file's columns (damaged, cut, foreign, the header) is skipped. The counts are replaced, so call
-  // it before any run starts. A missing file counts nothing. False, with the reason in `why`, when
-  // the file exists but cannot be read, or is a symbolic link (whose records are not this bench's).
+  // today's local date, by the kind of their result. The columns are found by the names of the
+  // file's header line (before any header, those of run_header_line). A line that is not a whole
+  // record of the file's columns (damaged, cut, foreign, the header) is skipped. The counts are
+  // replaced, so call it before any run starts. A missing file counts nothing. False, with the
+  // reason in `why`, when the file exists but cannot be read, or is a symbolic link (whose records
+  // are not this bench's).
   bool count_file(const std::string& path, std::string* why = nullptr);
+  // The same over several runs files (the runs file and those retired today), each read by the
+  // columns its own header names.
+  bool count_files(const std::vector<std::string>& paths, std::string* why = nullptr);
 
   // Adds a run with `result` that ended at the local time `end`. A run that ended on a later date
   // than the day counted starts a new day; one that ended on an earlier date is not today's.

@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <cstdio>
 #include <mutex>
+#include <vector>
 
 #include "engine/at_log.h"
 #include "engine/notifications.h"
+#include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/local_time.h"
 #include "platform/sha256.h"
@@ -23,6 +25,17 @@ std::mutex append_mutex;
 
 std::mutex unwritten_mutex;
 UnwrittenRecords unwritten;
+
+// Why records may not be appended: a runs file of the old columns that could not be renamed.
+// Records of the new columns under its header would be read wrongly by every reader, so none is
+// written there; each run says why instead.
+std::mutex blocked_mutex;
+std::string blocked_reason;
+
+std::string records_blocked() {
+  std::lock_guard lock(blocked_mutex);
+  return blocked_reason;
+}
 
 const std::string& host_name() {
   static const std::string name = platform::host_name();
@@ -56,6 +69,8 @@ bool is_text_column(RunColumn column) {
     case RunColumn::cause:
     case RunColumn::version:
     case RunColumn::host:
+    case RunColumn::imei:
+    case RunColumn::revision:
       return true;
     default:
       return false;
@@ -91,6 +106,10 @@ std::string run_record_line(const engine::RunRecord& r) {
   set(RunColumn::duration_ms, std::to_string(r.duration_ms));
   set(RunColumn::version, QUILL_VERSION);
   set(RunColumn::host, host_name());
+  set(RunColumn::run_id, r.run_id);
+  set(RunColumn::attempts, r.attempts > 0 ? std::to_string(r.attempts) : std::string());
+  set(RunColumn::imei, r.identity.imei);
+  set(RunColumn::revision, r.identity.revision);
   std::string line;
   for (size_t k = 0; k < kRunColumnCount; ++k) {
     if (k > 0) line += ',';
@@ -167,7 +186,10 @@ UnwrittenRecords unwritten_records() {
 
 bool record_run(const engine::ModuleSlot& slot, const engine::RunRecord& record, std::string* why) {
   const std::string path = runs_file_path();
-  if (append_run_record(path, run_record_line(record), why)) {
+  const std::string blocked = records_blocked();
+  if (!blocked.empty()) {
+    *why = blocked;
+  } else if (append_run_record(path, run_record_line(record), why)) {
     day_totals().add(record.result, record.end);
     return true;
   }
@@ -181,9 +203,77 @@ bool record_run(const engine::ModuleSlot& slot, const engine::RunRecord& record,
   return false;
 }
 
+std::string retired_runs_path(const std::string& path, const std::string& date, int number) {
+  const size_t slash = path.find_last_of(platform::kPathSeparators);
+  const std::string folder = slash == std::string::npos ? "" : path.substr(0, slash + 1);
+  return folder + kRetiredRunsPrefix + date + (number > 1 ? "-" + std::to_string(number) : "") +
+         ".csv";
+}
+
+bool retire_old_runs_file(const std::string& path, const std::string& date, std::string* renamed,
+                          std::string* why) {
+  platform::FileError error;
+  platform::File file =
+      platform::File::open(path, platform::FileAccess::read, &error, platform::FileLinks::refuse);
+  if (!file.is_open()) {
+    if (error.missing) return true;
+    if (why) *why = error.text;
+    return false;
+  }
+  // The header line: the first line, as far as a header reaches.
+  char head[1024];
+  const long n = file.read(head, sizeof head, &error);
+  file.close();
+  if (n < 0) {
+    if (why) *why = error.text;
+    return false;
+  }
+  if (n == 0) return true;
+  std::string_view first(head, static_cast<size_t>(n));
+  first = first.substr(0, first.find('\n'));
+  std::vector<std::string> names;
+  size_t count = 0;
+  if (split_csv_record(first, names, count) &&
+      std::find(names.begin(), names.begin() + static_cast<long>(count), "run_id") !=
+          names.begin() + static_cast<long>(count))
+    return true;
+  for (int number = 1; number < 1000; ++number) {
+    const std::string to = retired_runs_path(path, date, number);
+    if (platform::rename_file_new(path, to, &error)) {
+      if (renamed) *renamed = to;
+      engine::debug_trace("%s had the old columns: renamed %s", path.c_str(), to.c_str());
+      return true;
+    }
+    if (!error.exists) break;
+  }
+  if (why) *why = "not renamed: " + error.text;
+  return false;
+}
+
 bool start_recording(std::string* why) {
   engine::set_record_sink(record_run);
-  return day_totals().count_file(runs_file_path(), why);
+  const std::string path = runs_file_path();
+  const std::string today = iso_local_time(platform::clock().local_time()).substr(0, 10);
+  std::string renamed, not_renamed;
+  const bool retired = retire_old_runs_file(path, today, &renamed, &not_renamed);
+  {
+    std::lock_guard lock(blocked_mutex);
+    blocked_reason = retired ? "" : "its older columns stay (" + not_renamed + ")";
+  }
+  // The files retired today may hold today's runs: the one retired now, and those of a start
+  // earlier today.
+  std::vector<std::string> paths = {path};
+  for (int number = 1; number < 1000; ++number) {
+    const std::string retired_path = retired_runs_path(path, today, number);
+    platform::FileError error;
+    platform::File file = platform::File::open(retired_path, platform::FileAccess::read, &error,
+                                               platform::FileLinks::refuse);
+    if (!file.is_open() && error.missing) break;
+    paths.push_back(retired_path);
+  }
+  const bool counted = day_totals().count_files(paths, why);
+  if (!retired && why) *why = not_renamed + (counted ? "" : "; " + *why);
+  return retired && counted;
 }
 
 }  // namespace station

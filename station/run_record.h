@@ -37,15 +37,38 @@ enum class RunColumn : int {
   duration_ms,  // from the start of the run to its end
   version,      // the tool's version
   host,         // the computer's host name
+  run_id,       // a random UUID (version 4) made when the run began
+  attempts,     // of the file sequence: 1, or 2 when it was retried; empty when there was no run
+  imei,         // the module's IMEI, when it was asked and told it ([Station] Identify)
+  revision,     // the module's firmware revision, likewise
   count
 };
 constexpr size_t kRunColumnCount = static_cast<size_t>(RunColumn::count);
 constexpr std::array<std::string_view, kRunColumnCount> kRunColumnNames = {
-    "start", "end",    "module", "com",   "device",      "id_path", "serial", "file",
-    "size",  "sha256", "result", "cause", "duration_ms", "version", "host"};
+    "start", "end",    "module",   "com",    "device",  "id_path",     "serial",
+    "file",  "size",   "sha256",   "result", "cause",   "duration_ms", "version",
+    "host",  "run_id", "attempts", "imei",   "revision"};
 
 // `t` as "2026-12-09T14:03:07+01:00": the local time and its offset from UTC.
 std::string iso_local_time(const std::tm& t);
+
+// The readers find the columns by the names in the header line, so that columns added later at the
+// end leave every reader working. A runs file whose header has no `run_id` was written before the
+// run id, the attempts and the identity were recorded: at start-up it is renamed
+// runs-until-<date>.csv (the local date of the renaming; "-2", "-3"... before ".csv" when that name
+// is taken, never replacing a file) and a new runs file is started with the next record.
+constexpr const char* kRetiredRunsPrefix = "runs-until-";
+
+// The name runs-until-<date>.csv with `number` ("", "-2"...) beside the runs file `path`.
+std::string retired_runs_path(const std::string& path, const std::string& date, int number);
+
+// Renames the runs file `path` when its header line is an old one (no `run_id`), to the first free
+// retired_runs_path of `date`; gives that path in `renamed`. A missing or empty file, or one whose
+// header has `run_id`, is left as it is. Call it while holding the bench lock, before any run.
+// False, with the reason in `why`, when an old file could not be renamed (the records then go on
+// into it).
+bool retire_old_runs_file(const std::string& path, const std::string& date, std::string* renamed,
+                          std::string* why);
 
 // Whether a column holds text from outside (paths, names, causes): such fields are written
 // spreadsheet-safe.
@@ -86,9 +109,13 @@ UnwrittenRecords unwritten_records();
 // runs.csv: <reason>") and on the debug channel, and tallied. The engine's record sink.
 bool record_run(const engine::ModuleSlot& slot, const engine::RunRecord& record, std::string* why);
 
-// Makes the engine's runs recorded in the runs file (record_run as its sink) and counts today's
-// totals from the runs already recorded. Called once before any run starts. False, with the reason
-// in `why`, when the totals could not be counted; the runs are recorded all the same.
+// Makes the engine's runs recorded in the runs file (record_run as its sink), retires a runs file
+// of the old header (retire_old_runs_file) and counts today's totals from the runs already
+// recorded: in the runs file and in the files retired today. Called once, under the bench lock,
+// before any run starts. False, with the reason in `why`, when the file could not be renamed or the
+// totals could not be counted. A file of the old columns that could not be renamed then takes no
+// record (each run says why, as for a record that could not be written); otherwise the runs are
+// recorded all the same.
 bool start_recording(std::string* why);
 
 }  // namespace station

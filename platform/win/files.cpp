@@ -204,6 +204,12 @@ bool replace_file(const std::string& replacement, const std::string& target, Fil
          fail(error);
 }
 
+bool rename_file_new(const std::string& from, const std::string& to, FileError* error) {
+  // Without MOVEFILE_REPLACE_EXISTING a name that is taken is refused.
+  return ::MoveFileExW(win::widen(from).c_str(), win::widen(to).c_str(), MOVEFILE_WRITE_THROUGH) ||
+         fail(error);
+}
+
 bool remove_file(const std::string& path) {
   return ::DeleteFileW(win::widen(path).c_str()) != 0;
 }

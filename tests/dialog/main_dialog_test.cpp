@@ -177,6 +177,25 @@ TEST_F(DialogTest, OpensOnTheBenchAsItsSettingsSayAndRunsModulesToTheirResults) 
   EXPECT_EQ(dialog->button_caption(1), "START");
 }
 
+// With [Station] Identify=1 the run's last tooltip line tells which module got the file; a module
+// that does not tell passes without one.
+TEST_F(DialogTest, TheResultOfAnIdentifiedModuleNamesItInTheTooltip) {
+  write_settings({1, 2}, 0, "[Station]\r\nIdentify=1\r\n");
+  faults[2].silent_identity = true;
+  open();
+  dialog->start_or_pause(0);
+  dialog->start_or_pause(1);
+  run_until_idle(0);
+  run_until_idle(1);
+  EXPECT_EQ(face.texts[panel(0).status_line], "download success!");
+  EXPECT_EQ(face.texts[panel(1).status_line], "download success!");
+  const std::string& told = face.tooltips[panel(0).status_line];
+  const std::string last = "IMEI 350000000000014, revision SIMREV 1.0";
+  ASSERT_GE(told.size(), last.size()) << told;
+  EXPECT_EQ(told.substr(told.size() - last.size()), last) << told;
+  EXPECT_EQ(face.tooltips[panel(1).status_line].find("IMEI"), std::string::npos);
+}
+
 TEST_F(DialogTest, AllStartTakesTheIdleModulesWithPortsInOrderOnItsTimer) {
   write_settings({0, 2, 0, 0, 3, 0});
   open();

@@ -224,6 +224,79 @@ TEST_F(WorkerTest, TheCauseNamesTheFailureThatTheCodeNamesAndEveryProgramTellsTh
   EXPECT_FALSE(std::filesystem::exists(dir.path() / "runs.csv"));
 }
 
+namespace {
+
+// Whether `imei` is 15 digits whose last is the check digit of the others.
+bool valid_imei(const std::string& imei) {
+  if (imei.size() != 15 || imei.find_first_not_of("0123456789") != std::string::npos) return false;
+  int sum = 0;
+  for (size_t k = 0; k < 15; ++k) {
+    const int d = (imei[k] - '0') * (k % 2 == 1 ? 2 : 1);
+    sum += d / 10 + d % 10;
+  }
+  return sum % 10 == 0;
+}
+
+}  // namespace
+
+// Asked for its identity, a module that answers is recorded with it; one that answers ERROR or
+// nothing still passes, with the field empty. Every run has an id of its own and its attempts.
+TEST_F(WorkerTest, TheIdentityIsRecordedWhenAskedAndNeverFailsTheRun) {
+  testing_support::RecordingSink sink;
+  slot.run.identify = true;
+  struct Case {
+    const char* fault;
+    bool imei;
+    bool revision;
+    int attempts;
+  } cases[] = {
+      {"delay=0", true, true, 1},
+      {"refuse=AT+CGSN", false, true, 1},
+      {"silent-identity", false, false, 1},
+      {"error-packet=1", true, true, 2},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.fault);
+    faults = {};
+    ASSERT_TRUE(faults.parse(c.fault));
+    platform::VirtualClock own_clock;
+    platform::ScopedClock use(own_clock);
+    slot.runEnabled = 1;
+    EXPECT_EQ(engine::DownloadWorker(&slot), engine::DL_OK);
+    const std::vector<std::string> sent = commands();
+    ASSERT_GE(sent.size(), 5u);
+    EXPECT_EQ(std::vector<std::string>(sent.begin(), sent.begin() + 5),
+              (std::vector<std::string>{"AT", "ATE0", "AT+CGSN", "AT+CGMR", "AT+CFSINIT"}));
+    const engine::RunRecord record = sink.records().back();
+    EXPECT_EQ(valid_imei(record.identity.imei), c.imei) << record.identity.imei;
+    EXPECT_EQ(record.identity.revision, c.revision ? "SIMREV 1.0" : "");
+    EXPECT_EQ(record.attempts, c.attempts);
+    EXPECT_EQ(slot.notes.outcome().record.identity.imei, record.identity.imei);
+  }
+  // Ids: version 4, of the RFC's variant, a new one for every run.
+  const std::vector<engine::RunRecord> records = sink.records();
+  for (size_t k = 0; k < records.size(); ++k) {
+    const std::string& id = records[k].run_id;
+    ASSERT_EQ(id.size(), 36u);
+    EXPECT_EQ(id.find_first_not_of("0123456789abcdef-"), std::string::npos) << id;
+    EXPECT_EQ(id.substr(8, 1) + id.substr(13, 1) + id.substr(18, 1) + id.substr(23, 1), "----");
+    EXPECT_EQ(id[14], '4');
+    EXPECT_NE(std::string("89ab").find(id[19]), std::string::npos) << id;
+    for (size_t j = 0; j < k; ++j) EXPECT_NE(records[j].run_id, id);
+  }
+
+  // Not asked: nothing but the described exchange is sent, and the fields stay empty.
+  slot.run.identify = false;
+  faults = {};
+  platform::VirtualClock own_clock;
+  platform::ScopedClock use(own_clock);
+  slot.runEnabled = 1;
+  EXPECT_EQ(engine::DownloadWorker(&slot), engine::DL_OK);
+  EXPECT_EQ(commands().at(2), "AT+CFSINIT");
+  EXPECT_EQ(sink.records().back().identity.imei, "");
+  EXPECT_EQ(sink.records().back().attempts, 1);
+}
+
 TEST_F(WorkerTest, StopRequestDuringTheHandshakeSendsNoFileCommand) {
   faults.silent = true;
   on_open = [this](testing_support::ScriptedModule&) {};

@@ -3,10 +3,12 @@
 
 #include <ctime>
 #include <filesystem>
+#include <set>
 #include <string>
 
 #include "platform/files.h"
 #include "platform/local_time.h"
+#include "platform/random_id.h"
 #include "platform/sha256.h"
 #include "tests/support/temp_dir.h"
 
@@ -120,6 +122,44 @@ TEST(FilesTest, ReadsAtAnOffsetKeepThePositionAndALinkInPlaceOfTheFileIsRefusedW
   EXPECT_FALSE(std::filesystem::exists(dir.path() / "nowhere.csv"));  // nothing made through it
   EXPECT_TRUE(File::open(link.string(), FileAccess::read, &error).is_open());  // followed otherwise
   EXPECT_EQ(read_all(target.string()), "kept");
+}
+
+// A file is given a new name only where none is taken: the file there and the one to be renamed
+// both stay as they were.
+TEST(FilesTest, ARenameNeverReplacesAFile) {
+  testing_support::TempDir dir;
+  const std::string from = (dir.path() / "runs.csv").string();
+  const std::string taken = (dir.path() / "runs-until-2026-12-09.csv").string();
+  const std::string free = (dir.path() / "runs-until-2026-12-09-2.csv").string();
+  ASSERT_TRUE(File::open(from, FileAccess::append).write_all("old\r\n"));
+  ASSERT_TRUE(File::open(taken, FileAccess::append).write_all("kept\r\n"));
+  FileError error;
+  EXPECT_FALSE(platform::rename_file_new(from, taken, &error));
+  EXPECT_TRUE(error.exists) << error.text;
+  EXPECT_EQ(read_all(taken), "kept\r\n");
+  EXPECT_EQ(read_all(from), "old\r\n");
+  ASSERT_TRUE(platform::rename_file_new(from, free, &error)) << error.text;
+  EXPECT_EQ(read_all(free), "old\r\n");
+  EXPECT_FALSE(File::open(from, FileAccess::read, &error).is_open());
+  EXPECT_TRUE(error.missing);
+}
+
+// Ids are version 4 of the RFC's variant, and never repeat.
+TEST(RandomIdTest, UuidsAreVersionFourAndDistinct) {
+  std::set<std::string> seen;
+  for (int k = 0; k < 100; ++k) {
+    const std::string id = platform::uuid_v4();
+    ASSERT_EQ(id.size(), 36u);
+    EXPECT_EQ(id[8], '-');
+    EXPECT_EQ(id[13], '-');
+    EXPECT_EQ(id[14], '4');
+    EXPECT_EQ(id[18], '-');
+    EXPECT_NE(std::string("89ab").find(id[19]), std::string::npos) << id;
+    EXPECT_EQ(id[23], '-');
+    EXPECT_EQ(id.find_first_not_of("0123456789abcdef-"), std::string::npos) << id;
+    seen.insert(id);
+  }
+  EXPECT_EQ(seen.size(), 100u);
 }
 
 TEST(LocalTimeTest, CalendarOffsetAndInstantAgree) {

@@ -174,21 +174,23 @@ TEST_F(RecordTest, SixModulesFinishingAtOnceGiveSixWholeLinesUnderOneHeader) {
   ASSERT_EQ(r.size(), 7u) << testing_support::read_file(runs);
   EXPECT_EQ(r[0], (std::vector<std::string>{"start", "end", "module", "com", "device", "id_path",
                                             "serial", "file", "size", "sha256", "result", "cause",
-                                            "duration_ms", "version", "host"}));
+                                            "duration_ms", "version", "host", "run_id", "attempts",
+                                            "imei", "revision"}));
   char host[256] = {};
   ::gethostname(host, sizeof host - 1);
   std::string seen;
   for (size_t k = 1; k < r.size(); ++k) {
     const std::vector<std::string>& row = r[k];
-    ASSERT_EQ(row.size(), 15u);
+    ASSERT_EQ(row.size(), station::kRunColumnCount);
     const std::string n = at(row, RunColumn::module), cause = at(row, RunColumn::cause);
     const int module = std::stoi(n);
     seen += n;
-    EXPECT_EQ(row, (std::vector<std::string>{
-                       "2026-12-09T12:00:00+01:00", at(row, RunColumn::end), n, n,
-                       "/dev/ttyUSB" + n, "pci-0000:00:14.0-usb-0:" + n, "SN," + n + "\"",
-                       update.string(), "3000", kUpdateHash, module < 6 ? "0" : "13", cause,
-                       at(row, RunColumn::duration_ms), QUILL_VERSION, host}));
+    EXPECT_EQ(
+        row, (std::vector<std::string>{
+                 "2026-12-09T12:00:00+01:00", at(row, RunColumn::end), n, n, "/dev/ttyUSB" + n,
+                 "pci-0000:00:14.0-usb-0:" + n, "SN," + n + "\"", update.string(), "3000",
+                 kUpdateHash, module < 6 ? "0" : "13", cause, at(row, RunColumn::duration_ms),
+                 QUILL_VERSION, host, at(row, RunColumn::run_id), module < 6 ? "1" : "2", "", ""}));
     EXPECT_TRUE(std::regex_match(at(row, RunColumn::end) + " " + at(row, RunColumn::duration_ms),
                                  std::regex(R"(2026-12-09T12:0\d:\d\d\+01:00 \d{4,})")));
     // A failure gives the status of its run that told of it, the same for the programs that show
@@ -241,11 +243,12 @@ TEST_F(RecordTest, EveryEndOfARunIsRecordedAndTheHashIsOfTheBytesSent) {
   ASSERT_EQ(r.size(), 5u) << testing_support::read_file(runs);
   for (size_t k = 0; k < 3; ++k) {
     const Case& c = cases[k];
-    EXPECT_EQ(r[k + 1], (std::vector<std::string>{
-                            at(r[k + 1], RunColumn::start), at(r[k + 1], RunColumn::end), "1", "1",
-                            "", "", "", c.file, c.size, c.size.empty() ? "" : kUpdateHash, c.result,
-                            c.cause, at(r[k + 1], RunColumn::duration_ms),
-                            at(r[k + 1], RunColumn::version), at(r[k + 1], RunColumn::host)}));
+    EXPECT_EQ(r[k + 1],
+              (std::vector<std::string>{
+                  at(r[k + 1], RunColumn::start), at(r[k + 1], RunColumn::end), "1", "1", "", "",
+                  "", c.file, c.size, c.size.empty() ? "" : kUpdateHash, c.result, c.cause,
+                  at(r[k + 1], RunColumn::duration_ms), at(r[k + 1], RunColumn::version),
+                  at(r[k + 1], RunColumn::host), at(r[k + 1], RunColumn::run_id), "1", "", ""}));
   }
   EXPECT_EQ(at(r[4], RunColumn::file), slots[2].filePath);
   EXPECT_EQ(at(r[4], RunColumn::result), "0");
@@ -318,7 +321,8 @@ TEST(DayTotalsTest, CountsTodaysRecordsOfTheFileAndSkipsWhatIsNotOne) {
   platform::ScopedClock use_clock(clock);
   testing_support::TempDir dir;
   auto line = [](const std::string& end, const std::string& result) {
-    return "2026-12-08T23:00:00+01:00," + end + ",1,1,,,,/u.bin,9,ab," + result + ",,5,1.0,h\r\n";
+    return "2026-12-08T23:00:00+01:00," + end + ",1,1,,,,/u.bin,9,ab," + result +
+           ",,5,1.0,h,4d61e45f-bf92-425d-96fd-5c6d637e9eca,1,,\r\n";
   };
   const std::string text =
       station::run_header_line() + line("2026-12-08T23:59:59+01:00", "0") +  // yesterday
@@ -372,4 +376,97 @@ TEST(DayTotalsTest, StartAgainFromZeroAtLocalMidnight) {
   totals.add(engine::DL_PAUSED, december(10, 0, 0, 5));
   EXPECT_EQ(totals.failed(), 1);
   EXPECT_EQ(totals.other(), 1);
+}
+
+// A runs file of the old columns is renamed once at start-up, never over a file of the same name,
+// and today's runs in it still count; the readers take each file's columns from its own header.
+TEST(DayTotalsTest, AnOldRunsFileIsRetiredAndItsRunsOfTodayStillCount) {
+  CentralEuropeanTime zone;
+  platform::VirtualClock clock(december_time(9, 12, 0, 0));
+  platform::ScopedClock use_clock(clock);
+  testing_support::TempDir dir;
+  const fs::path runs = dir.path() / "runs.csv";
+  station::set_runs_file_path(runs.string());
+  const std::string old_header =
+      "start,end,module,com,device,id_path,serial,file,size,sha256,result,cause,duration_ms,"
+      "version,host\r\n";
+  const std::string old_records =
+      "2026-12-09T08:00:00+01:00,2026-12-09T08:00:09+01:00,1,1,,,,/u.bin,9,ab,0,,5,1.0,h\r\n"
+      "2026-12-09T08:01:00+01:00,2026-12-09T08:01:09+01:00,2,2,,,,/u.bin,9,ab,13,x,5,1.0,h\r\n"
+      "2026-12-08T08:00:00+01:00,2026-12-08T08:00:09+01:00,1,1,,,,/u.bin,9,ab,0,,5,1.0,h\r\n";
+  std::ofstream(runs, std::ios::binary) << old_header << old_records;
+  std::ofstream(dir.path() / "runs-until-2026-12-09.csv", std::ios::binary) << "kept\r\n";
+
+  std::string why;
+  ASSERT_TRUE(station::start_recording(&why)) << why;
+  EXPECT_FALSE(fs::exists(runs));
+  EXPECT_EQ(testing_support::read_file(dir.path() / "runs-until-2026-12-09.csv"), "kept\r\n");
+  EXPECT_EQ(testing_support::read_file(dir.path() / "runs-until-2026-12-09-2.csv"),
+            old_header + old_records);
+  EXPECT_EQ(station::day_totals().passed(), 1);
+  EXPECT_EQ(station::day_totals().failed(), 1);
+
+  // The next record starts a file of the new columns; a restart leaves it as it is and counts
+  // both files.
+  engine::RunRecord record;
+  record.start = record.end = clock.local_time();
+  record.module = record.com = 3;
+  record.result = 0;
+  record.run_id = "4d61e45f-bf92-425d-96fd-5c6d637e9eca";
+  record.attempts = 2;
+  record.identity = {"350000000000014", "=R1"};
+  ASSERT_TRUE(station::append_run_record(runs.string(), station::run_record_line(record), &why));
+  ASSERT_TRUE(station::start_recording(&why)) << why;
+  const Records r = parse_csv(testing_support::read_file(runs));
+  ASSERT_EQ(r.size(), 2u);
+  EXPECT_EQ(at(r[1], RunColumn::run_id), record.run_id);
+  EXPECT_EQ(at(r[1], RunColumn::attempts), "2");
+  EXPECT_EQ(at(r[1], RunColumn::imei), "350000000000014");
+  EXPECT_EQ(at(r[1], RunColumn::revision), "'=R1");  // spreadsheet-safe, as every text field
+  EXPECT_EQ(station::day_totals().passed(), 2);
+  EXPECT_FALSE(fs::exists(dir.path() / "runs-until-2026-12-09-3.csv"));
+
+  // Columns in another order, with one this program does not know, are read by their names.
+  std::ofstream(dir.path() / "other.csv", std::ios::binary)
+      << "result,site,end,start\r\n"
+         "0,north,2026-12-09T09:00:00+01:00,2026-12-09T08:59:00+01:00\r\n"
+         "6,north,2026-12-09T09:10:00+01:00,2026-12-09T09:09:00+01:00\r\n";
+  station::DayTotals totals;
+  ASSERT_TRUE(totals.count_file((dir.path() / "other.csv").string()));
+  EXPECT_EQ(totals.passed(), 1);
+  EXPECT_EQ(totals.failed(), 1);
+  engine::set_record_sink({});
+  station::set_runs_file_path({});
+}
+
+// A runs file of the old columns that cannot be renamed takes no record of the new columns, which
+// its readers would misread: each run says why, and the file stays as it was.
+TEST(DayTotalsTest, AnOldRunsFileThatCannotBeRenamedTakesNoNewRecord) {
+  CentralEuropeanTime zone;
+  platform::VirtualClock clock(december_time(9, 12, 0, 0));
+  platform::ScopedClock use_clock(clock);
+  testing_support::TempDir dir;
+  const fs::path runs = dir.path() / "runs.csv";
+  station::set_runs_file_path(runs.string());
+  const std::string old_file =
+      "start,end,module,com,device,id_path,serial,file,size,sha256,result,cause,duration_ms,"
+      "version,host\r\n";
+  std::ofstream(runs, std::ios::binary) << old_file;
+  for (int number = 1; number < 1000; ++number)  // every name a rename may take is taken
+    std::ofstream(station::retired_runs_path(runs.string(), "2026-12-09", number));
+
+  std::string why;
+  EXPECT_FALSE(station::start_recording(&why));
+  EXPECT_NE(why.find("not renamed"), std::string::npos) << why;
+  engine::ModuleSlot& slot = engine::slots()[2];
+  engine::RunRecord record;
+  record.start = record.end = clock.local_time();
+  record.module = record.com = 3;
+  record.result = 0;
+  EXPECT_FALSE(station::record_run(slot, record, &why));
+  EXPECT_NE(why.find("its older columns stay"), std::string::npos) << why;
+  EXPECT_EQ(testing_support::read_file(runs), old_file);
+  EXPECT_EQ(station::day_totals().passed(), 0);
+  engine::set_record_sink({});
+  station::set_runs_file_path({});
 }

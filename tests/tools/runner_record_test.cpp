@@ -5,11 +5,13 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <nlohmann/json.hpp>
 #include <regex>
 #include <string>
 
 #include "station/run_record.h"
+#include "station/runs_csv.h"
 #include "tests/support/temp_dir.h"
 #include "tests/tools/tool_process.h"
 
@@ -47,7 +49,8 @@ TEST_F(RunnerRecordTest, EachModuleIsRecordedWithItsPortAndTodaysTotalsFollowThe
   const std::string morning = early_today(&today);  // a pass of earlier today, and a foreign line
   std::ofstream(bench.path() / "runs.csv", std::ios::binary)
       << station::run_header_line() << morning << "," << morning
-      << ",1,1,,,,/u.bin,9,ab,0,,5,1.0,h\r\nnot a record\r\n";
+      << ",1,1,,,,/u.bin,9,ab,0,,5,1.0,h,4d61e45f-bf92-425d-96fd-5c6d637e9eca,1,,\r\n"
+      << "not a record\r\n";
   Process sim = start_simulator({"--count", "2", "--fault", "COM2:count-offset=1"});
 
   Process run = spawn({QUILL_RUNNER, "--json"}, bench.path(), runtime.str());
@@ -161,4 +164,64 @@ TEST_F(RunnerRecordTest, AChineseNamedBenchHoldsItsRunAndANameInAnotherEncodingI
             std::string::npos);
   EXPECT_NE(read_file(cn / "调试.log").find("read_cfgini_file()"), std::string::npos);
   stop(sim);
+}
+
+// With [Station] Identify=1 each module is asked who it is after ATE0: a module that tells is
+// shown with its IMEI and revision; one that answers ERROR or nothing passes all the same.
+TEST_F(RunnerRecordTest, IdentifiedModulesAreShownByTheirIdentityAndSilenceNeverFailsARun) {
+  write_settings(3);
+  std::ofstream(bench.path() / "ZEBL.ini", std::ios::app) << "[Station]\nIdentify=1\n";
+  Process sim = start_simulator(
+      {"--count", "3", "--fault", "COM2:silent-identity", "--fault", "COM3:refuse=AT+CGMR"});
+  Process run = spawn({QUILL_RUNNER}, bench.path(), runtime.str());
+  const std::string out = read_all(run.output);
+  EXPECT_EQ(wait_exit(run.pid), 0) << out;
+  stop(sim);
+  EXPECT_NE(out.find("\nModule1 COM1 PASS [IMEI 350000000000014, revision SIMREV 1.0]\n"),
+            std::string::npos)
+      << out;
+  EXPECT_NE(out.find("\nModule2 COM2 PASS\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("\nModule3 COM3 PASS [IMEI 350000000000030, revision ?]\n"), std::string::npos)
+      << out;
+
+  // The record, read by its header's names, and every field of it in the report.
+  const std::string text = read_file(bench.path() / "runs.csv");
+  std::vector<std::string> header, fields;
+  size_t count = 0;
+  ASSERT_TRUE(station::split_csv_record(text.substr(0, text.find("\r\n")), header, count));
+  header.resize(count);
+  auto column = [&](const char* name) {
+    return static_cast<size_t>(std::find(header.begin(), header.end(), name) - header.begin());
+  };
+  std::map<std::string, std::string> imei_of, revision_of;
+  for (size_t at = text.find("\r\n") + 2; at < text.size(); at = text.find("\r\n", at) + 2) {
+    ASSERT_TRUE(
+        station::split_csv_record(text.substr(at, text.find("\r\n", at) - at), fields, count));
+    ASSERT_EQ(count, header.size());
+    EXPECT_EQ(fields[column("attempts")], "1");
+    EXPECT_EQ(fields[column("run_id")].size(), 36u);
+    imei_of[fields[column("module")]] = fields[column("imei")];
+    revision_of[fields[column("module")]] = fields[column("revision")];
+  }
+  EXPECT_EQ(imei_of, (std::map<std::string, std::string>{
+                         {"1", "350000000000014"}, {"2", ""}, {"3", "350000000000030"}}));
+  EXPECT_EQ(revision_of,
+            (std::map<std::string, std::string>{{"1", "SIMREV 1.0"}, {"2", ""}, {"3", ""}}));
+
+  sim = start_simulator({"--count", "1"});
+  run = spawn({QUILL_RUNNER, "--json", "1"}, bench.path(), runtime.str());
+  const nlohmann::json report = nlohmann::json::parse(read_all(run.output));
+  EXPECT_EQ(wait_exit(run.pid), 0) << report.dump();
+  stop(sim);
+  const nlohmann::json& record = report["modules"][0]["record"];
+  for (std::string_view name : station::kRunColumnNames)
+    EXPECT_TRUE(record.contains(std::string(name))) << name << " " << record.dump();
+  EXPECT_EQ(record["imei"], "350000000000014");
+  EXPECT_EQ(record["revision"], "SIMREV 1.0");
+  EXPECT_EQ(record["attempts"], 1);
+  EXPECT_EQ(record["sha256"], "bccc6a16c50be1f7867ffdb55d6704b81cc543081feac8f46e93cb067aa0f6ad");
+  EXPECT_EQ(record["size"], 1500);
+  EXPECT_EQ(record["serial"], nullptr);  // the pseudo-terminal has none
+  EXPECT_EQ(record["id_path"], nullptr);
+  EXPECT_EQ(text.find(record["run_id"].get<std::string>()), std::string::npos) << "a new id";
 }

@@ -283,7 +283,9 @@ int run(int argc, char** argv) {
     if (!passed && cause.empty()) cause = "download error!";
     const std::optional<int> code = started ? std::optional<int>(slot.exitCode.load()) : run.result;
     if (!options.json)
-      std::printf("%s\n", runner::result_line(k + 1, slot.atPort, passed, code, cause).c_str());
+      std::printf("%s\n",
+                  runner::result_line(k + 1, slot.atPort, passed, code, cause, run.record.identity)
+                      .c_str());
     auto device = platform::resolve_com_port(static_cast<unsigned>(slot.atPort));
     auto start = view.start_time(k), end = view.end_time(k);
     report["modules"].push_back({
@@ -299,6 +301,7 @@ int run(int argc, char** argv) {
         {"start", iso(start)},
         {"end", iso(end)},
         {"duration_s", std::chrono::duration<double>(end - start).count()},
+        {"record", runner::record_json(run.record)},
     });
   }
   // The workers have added their recorded runs: the day's totals include this run's modules.

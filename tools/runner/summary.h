@@ -1,8 +1,10 @@
 #pragma once
 
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 
+#include "engine/run_facts.h"
 #include "station/day_totals.h"
 #include "station/run_record.h"
 
@@ -12,9 +14,14 @@ namespace runner {
 
 // "Module1 COM5 PASS", with the cause in parentheses when there is one (a pass on the retry);
 // "Module1 COM5 FAIL (errcode 11): <cause>", or "Module1 COM5 FAIL: <cause>" without a result
-// code (a port that did not open).
+// code (a port that did not open). Then " [IMEI <imei>, revision <revision>]" when the module told
+// its identity.
 std::string result_line(int module, int com, bool passed, std::optional<int> code,
-                        const std::string& cause);
+                        const std::string& cause, const engine::ModuleIdentity& identity = {});
+
+// Every field of a run's record, by the names of the runs file's columns; an empty field is null,
+// the numbers are numbers. Null when the run left no record (it never started).
+nlohmann::json record_json(const engine::RunRecord& record);
 
 // "2 records not written to runs.csv: <reasons>"; empty when every record was written.
 std::string unwritten_line(const station::UnwrittenRecords& unwritten);

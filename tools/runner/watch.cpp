@@ -94,8 +94,9 @@ int watch_modules(const std::vector<int>& modules, TerminalView& view, CallQueue
       plug_in.on_run_finished(k, passed, platform::clock().local_time());
       any_failed = any_failed || !passed;
       // The record's cause: the worker left it before it sent the result.
-      view.note(result_line(k + 1, slots[k].atPort, passed, slots[k].exitCode.load(),
-                            slots[k].notes.outcome().cause));
+      const engine::RunOutcome outcome = slots[k].notes.outcome();
+      view.note(result_line(k + 1, slots[k].atPort, passed, slots[k].exitCode.load(), outcome.cause,
+                            outcome.record.identity));
       // Gone before its result came (it restarts after its update): no result stays on its row.
       if (!devices::in_census(at_ports[k])) view.waiting(k, waiting_text(k));
     }

@@ -76,6 +76,8 @@ constexpr const char* kHelp =
     "  refuse=<command>     answers ERROR to <command>, e.g. refuse=AT+CBAINIT\n"
     "  stall-after=<bytes>  stops taking bytes after that many bytes of the file\n"
     "  pull-after=<bytes>   is pulled out after that many bytes of the file\n"
+    "  silent-identity      answers nothing to AT+CGSN and AT+CGMR (refuse=AT+CGSN answers\n"
+    "                       ERROR)\n"
     "\n"
     "Examples:\n"
     "  quillmark-sim --store store --count 2\n"

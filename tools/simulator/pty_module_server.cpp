@@ -152,7 +152,7 @@ bool PtyModuleServer::add(unsigned com, Faults faults, std::string* why) {
   // Until the module is registered, its descriptors are closed with it on every failure.
   auto m = std::make_unique<Module>();
   m->com = com;
-  m->protocol = SimulatedModule(std::move(faults));
+  m->protocol = SimulatedModule(std::move(faults), identity_for_com(com));
   m->master.reset(::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK));
   if (!m->master || ::grantpt(m->master.get()) != 0 || ::unlockpt(m->master.get()) != 0)
     return fail(std::string("no pseudo-terminal: ") + std::strerror(errno));

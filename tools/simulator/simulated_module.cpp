@@ -41,6 +41,22 @@ bool safe_file_name(std::string_view name) {
 
 }  // namespace
 
+char imei_check_digit(std::string_view fourteen_digits) {
+  int sum = 0;
+  for (size_t k = 0; k < fourteen_digits.size(); ++k) {
+    int d = fourteen_digits[k] - '0';
+    if (k % 2 == 1) d = d * 2 > 9 ? d * 2 - 9 : d * 2;  // every second digit doubled
+    sum += d;
+  }
+  return static_cast<char>('0' + (10 - sum % 10) % 10);
+}
+
+Identity identity_for_com(unsigned com) {
+  std::string digits = std::to_string(com % 1000000);
+  digits = "35" + std::string("000000") + std::string(6 - digits.size(), '0') + digits;
+  return {digits + imei_check_digit(digits), "SIMREV 1.0"};
+}
+
 bool Faults::parse(std::string_view fault) {
   size_t eq = fault.find('=');
   std::string_view key = fault.substr(0, eq);
@@ -58,6 +74,7 @@ bool Faults::parse(std::string_view fault) {
     count_text = value;
     return true;
   }
+  if (key == "silent-identity") return silent_identity = true;
   if (key == "refuse" && !value.empty()) {
     refused.insert(upper(value));
     return true;
@@ -139,6 +156,12 @@ void SimulatedModule::command(std::string line, std::vector<Reply>& out) {
   std::string_view args = eq == std::string::npos ? "" : std::string_view(line).substr(eq + 1);
 
   if (faults_.refused.count(name)) return send(std::string(kError), out);
+  if (name == "AT+CGSN" || name == "AT+CGMR") {
+    if (faults_.silent_identity) return;
+    return send("\r\n" + (name == "AT+CGSN" ? identity_.imei : identity_.revision) + "\r\n" +
+                    std::string(kOk),
+                out);
+  }
   if (name == "AT" || name == "AT+CFSINIT" || name == "AT+CFSTERM" || name == "AT+CBAINIT" ||
       name == "AT+CBAPPS")
     return send(std::string(kOk), out);

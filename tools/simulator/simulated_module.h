@@ -24,12 +24,27 @@ struct Faults {
   std::set<std::string> refused;        // commands answered with ERROR, e.g. "AT+CBAINIT"
   int64_t stall_after_bytes = -1;       // stops taking bytes after this many data bytes
   int64_t pull_after_bytes = -1;        // is pulled out after this many data bytes
+  bool silent_identity = false;         // answers nothing to AT+CGSN and AT+CGMR
 
   // Parses one fault as written on the command line: "silent", "deaf", "delay=300", "split",
   // "error-packet=2", "count-offset=-1", "count-text=123456789012345", "count-no-crlf",
-  // "refuse=AT+CBAINIT", "stall-after=5000", "pull-after=5000". False for anything else.
+  // "refuse=AT+CBAINIT", "stall-after=5000", "pull-after=5000", "silent-identity". False for
+  // anything else.
   bool parse(std::string_view fault);
 };
+
+// What a simulated module tells of itself: its IMEI (AT+CGSN) and firmware revision (AT+CGMR).
+struct Identity {
+  std::string imei;
+  std::string revision;
+};
+
+// The identity of the module simulated as COM<com>: an IMEI of 15 digits with a valid check digit,
+// different for each COM number, and the simulator's revision.
+Identity identity_for_com(unsigned com);
+
+// The Luhn check digit of the 14 digits of an IMEI.
+char imei_check_digit(std::string_view fourteen_digits);
 
 // The AT protocol of one module, without any I/O: bytes from the tool go in, replies come out
 // with the delay after which the module sends them. Echo is on until ATE0. After a "DOWNLOAD"
@@ -45,7 +60,8 @@ class SimulatedModule {
   // parts always arrive in different reads.
   static constexpr int kSplitGapMs = 80;
 
-  explicit SimulatedModule(Faults faults = {}) : faults_(std::move(faults)) {}
+  explicit SimulatedModule(Faults faults = {}, Identity identity = identity_for_com(1))
+      : faults_(std::move(faults)), identity_(std::move(identity)) {}
 
   // Whether the module takes bytes at all: not when deaf, nor once it stalls or is pulled out.
   bool taking_bytes() const { return !faults_.deaf && !stalled_ && !pulled_out_; }
@@ -73,6 +89,7 @@ class SimulatedModule {
   bool strike_due_fault();
 
   Faults faults_;
+  Identity identity_;
   bool echo_ = true;
   std::string line_;
   bool line_feed_due_ = false;

@@ -211,7 +211,8 @@ std::string retired_runs_path(const std::string& path, const std::string& date, 
 }
 
 bool retire_old_runs_file(const std::string& path, const std::string& date, std::string* renamed,
-                          std::string* why) {
+                          std::string* why, bool* old_columns_kept) {
+  if (old_columns_kept) *old_columns_kept = false;
   platform::FileError error;
   platform::File file =
       platform::File::open(path, platform::FileAccess::read, &error, platform::FileLinks::refuse);
@@ -247,6 +248,7 @@ bool retire_old_runs_file(const std::string& path, const std::string& date, std:
     if (!error.exists) break;
   }
   if (why) *why = "not renamed: " + error.text;
+  if (old_columns_kept) *old_columns_kept = true;
   return false;
 }
 
@@ -255,10 +257,11 @@ bool start_recording(std::string* why) {
   const std::string path = runs_file_path();
   const std::string today = iso_local_time(platform::clock().local_time()).substr(0, 10);
   std::string renamed, not_renamed;
-  const bool retired = retire_old_runs_file(path, today, &renamed, &not_renamed);
+  bool old_columns_kept = false;
+  const bool retired = retire_old_runs_file(path, today, &renamed, &not_renamed, &old_columns_kept);
   {
     std::lock_guard lock(blocked_mutex);
-    blocked_reason = retired ? "" : "its older columns stay (" + not_renamed + ")";
+    blocked_reason = old_columns_kept ? "its older columns stay (" + not_renamed + ")" : "";
   }
   // The files retired today may hold today's runs: the one retired now, and those of a start
   // earlier today.

@@ -65,10 +65,10 @@ std::string retired_runs_path(const std::string& path, const std::string& date, 
 // Renames the runs file `path` when its header line is an old one (no `run_id`), to the first free
 // retired_runs_path of `date`; gives that path in `renamed`. A missing or empty file, or one whose
 // header has `run_id`, is left as it is. Call it while holding the bench lock, before any run.
-// False, with the reason in `why`, when an old file could not be renamed (the records then go on
-// into it).
+// False, with the reason in `why`, when the file could not be read or an old file could not be
+// renamed; `old_columns_kept` then tells the latter.
 bool retire_old_runs_file(const std::string& path, const std::string& date, std::string* renamed,
-                          std::string* why);
+                          std::string* why, bool* old_columns_kept = nullptr);
 
 // Whether a column holds text from outside (paths, names, causes): such fields are written
 // spreadsheet-safe.

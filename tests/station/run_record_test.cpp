@@ -378,6 +378,11 @@ TEST(DayTotalsTest, StartAgainFromZeroAtLocalMidnight) {
   EXPECT_EQ(totals.other(), 1);
 }
 
+// The header of a runs file written before the run id and the module's identity were recorded.
+const std::string kOldRunsHeader =
+    "start,end,module,com,device,id_path,serial,file,size,sha256,result,cause,duration_ms,"
+    "version,host\r\n";
+
 // A runs file of the old columns is renamed once at start-up, never over a file of the same name,
 // and today's runs in it still count; the readers take each file's columns from its own header.
 TEST(DayTotalsTest, AnOldRunsFileIsRetiredAndItsRunsOfTodayStillCount) {
@@ -387,9 +392,7 @@ TEST(DayTotalsTest, AnOldRunsFileIsRetiredAndItsRunsOfTodayStillCount) {
   testing_support::TempDir dir;
   const fs::path runs = dir.path() / "runs.csv";
   station::set_runs_file_path(runs.string());
-  const std::string old_header =
-      "start,end,module,com,device,id_path,serial,file,size,sha256,result,cause,duration_ms,"
-      "version,host\r\n";
+  const std::string old_header = kOldRunsHeader;
   const std::string old_records =
       "2026-12-09T08:00:00+01:00,2026-12-09T08:00:09+01:00,1,1,,,,/u.bin,9,ab,0,,5,1.0,h\r\n"
       "2026-12-09T08:01:00+01:00,2026-12-09T08:01:09+01:00,2,2,,,,/u.bin,9,ab,13,x,5,1.0,h\r\n"
@@ -448,9 +451,7 @@ TEST(DayTotalsTest, AnOldRunsFileThatCannotBeRenamedTakesNoNewRecord) {
   testing_support::TempDir dir;
   const fs::path runs = dir.path() / "runs.csv";
   station::set_runs_file_path(runs.string());
-  const std::string old_file =
-      "start,end,module,com,device,id_path,serial,file,size,sha256,result,cause,duration_ms,"
-      "version,host\r\n";
+  const std::string old_file = kOldRunsHeader;
   std::ofstream(runs, std::ios::binary) << old_file;
   for (int number = 1; number < 1000; ++number)  // every name a rename may take is taken
     std::ofstream(station::retired_runs_path(runs.string(), "2026-12-09", number));

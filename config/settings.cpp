@@ -198,6 +198,12 @@ int64_t load_rearm_seconds() {
   return used;
 }
 
+station::LineRecordSettings load_line_record_settings() {
+  const ProfileText settings =
+      current_settings(platform::working_directory(), "load_line_record_settings()");
+  return {value_of(settings, "Station", "Database", ""), value_of(settings, "Station", "Name", "")};
+}
+
 bool save_start_on_plug_in(bool on) {
   return write_setting(platform::working_directory(), "Station", "StartOnPlugIn", on ? "1" : "0");
 }

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 
+#include "station/line_records.h"
 #include "station/plug_in_start.h"
 
 namespace config {
@@ -80,5 +81,9 @@ bool save_start_on_plug_in(bool on);
 constexpr int64_t kDefaultReArmSeconds = station::PlugInStart::kDefaultRearmMs / 1000;
 constexpr int64_t kMaxReArmSeconds = 86400;
 int64_t load_rearm_seconds();
+
+// The line's database and this station's name in it: keys `Database` and `Name` of the section
+// `Station` (both empty unless set). Read once, at the program's start.
+station::LineRecordSettings load_line_record_settings();
 
 }  // namespace config

@@ -33,10 +33,11 @@ constexpr std::array<ControlEntry, kControlCount> build_table() {
 }
 
 constexpr std::array<ControlEntry, kControlCount> kTable = build_table();
-constexpr std::array<ControlEntry, 3> kStationTable{{
+constexpr std::array<ControlEntry, 4> kStationTable{{
     {kDayTotalsId, ControlRole::day_totals_label, -1, true, true},
     {kPlugInStartId, ControlRole::plug_in_start_check, -1, false, true},
     {kBenchFolderId, ControlRole::bench_folder_label, -1, false, true},
+    {kRecordsId, ControlRole::records_label, -1, false, true},
 }};
 
 const char* role_name(ControlRole role) {
@@ -85,6 +86,8 @@ const char* role_name(ControlRole role) {
       return "plug_in_start_check";
     case ControlRole::bench_folder_label:
       return "bench_folder_label";
+    case ControlRole::records_label:
+      return "records_label";
   }
   return "control";
 }
@@ -95,7 +98,7 @@ const std::array<ControlEntry, kControlCount>& control_table() {
   return kTable;
 }
 
-const std::array<ControlEntry, 3>& station_controls() {
+const std::array<ControlEntry, 4>& station_controls() {
   return kStationTable;
 }
 

@@ -35,10 +35,12 @@ enum class ControlRole {
   login_button,
   save_button,
   // The station's controls, which the template gained: today's totals, the option to start a
-  // module when its port is plugged in, and the bench folder the window works on.
+  // module when its port is plugged in, the bench folder the window works on, and the records
+  // that wait for the line's database.
   day_totals_label,
   plug_in_start_check,
   bench_folder_label,
+  records_label,
 };
 
 struct ControlEntry {
@@ -77,12 +79,13 @@ constexpr int kSaveId = 1066;
 constexpr int kDayTotalsId = 1067;
 constexpr int kPlugInStartId = 1068;
 constexpr int kBenchFolderId = 1069;
+constexpr int kRecordsId = 1070;
 
 // Every control of the template, panel by panel (Module1 first), then the bottom strip.
 const std::array<ControlEntry, kControlCount>& control_table();
 
 // The station's controls, which the project added to the template.
-const std::array<ControlEntry, 3>& station_controls();
+const std::array<ControlEntry, 4>& station_controls();
 
 // The entry of a numbered control, or nothing.
 std::optional<ControlEntry> find_control(int id);

@@ -13,6 +13,7 @@
 #include "engine/serial_link.h"
 #include "platform/clock.h"
 #include "resources/bitmap_ids.h"
+#include "station/line_records.h"
 
 namespace dialog {
 
@@ -49,6 +50,7 @@ MainDialog::MainDialog(Face& face, PortCensus census) : face_(face), census_(std
 
 MainDialog::~MainDialog() {
   host_.reset();  // ends every run before the face goes
+  station::stop_shipping();
 }
 
 void MainDialog::OnInitDialog(engine::MainWindow* target) {
@@ -310,6 +312,8 @@ void MainDialog::OnClose() {
   face_.stop_timer(Timer::totals);
   all_start_next_ = -1;
   if (host_) host_->shut_down();
+  // What waits for the line's database is sent at the next start: closing never waits for it.
+  station::stop_shipping();
   for (engine::ModuleSlot& slot : slots) engine::close_at_port(slot);
   for (engine::ModuleSlot& slot : slots) engine::release_file_image(slot);
   face_.end_dialog();

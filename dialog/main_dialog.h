@@ -149,6 +149,7 @@ class MainDialog final : public engine::MainWindow {
   void init_station();
   void show_bench_folder();
   void show_day_totals();
+  void show_line_records();
   void show_waiting_modules();
   // Module k waits for its module (start on plug-in): no result stands, the status line says why.
   void show_plug_in_wait(int k, const std::string& why);
@@ -169,7 +170,8 @@ class MainDialog final : public engine::MainWindow {
   bool panels_enabled_ = true;
   bool settings_unlocked_ = false;  // after a login, until Save: no run may start
   bool closed_ = false;
-  std::string totals_shown_;  // the text of today's totals last shown
+  std::string totals_shown_;                 // the text of today's totals last shown
+  std::string records_shown_, records_tip_;  // the records waiting, as last shown
 };
 
 }  // namespace dialog

@@ -1,5 +1,6 @@
 // The main dialog as a production station: today's totals beside ALL START, the option to start a
-// module when its port is plugged in, and the bench folder it works on.
+// module when its port is plugged in, the bench folder it works on, and the records that wait for
+// the line's database.
 
 #include "config/settings.h"
 #include "devices/port_census.h"
@@ -12,6 +13,7 @@
 #include "platform/clock.h"
 #include "platform/executable_dir.h"
 #include "station/day_totals.h"
+#include "station/line_records.h"
 #include "station/run_record.h"
 
 namespace dialog {
@@ -29,13 +31,15 @@ std::string waiting_text(const engine::ModuleSlot& slot) {
 }  // namespace
 
 // Before any run: the bench folder, the record's port facts, today's totals from the runs file, the
-// stored options.
+// shipping of the records to the line's database, the stored options.
 void MainDialog::init_station() {
   show_bench_folder();
   engine::set_port_facts_provider(devices::port_facts);
   std::string why;
   if (!station::start_recording(&why))
     engine::debug_trace("day totals not counted: %s\r\n", why.c_str());
+  if (!station::start_shipping(config::load_line_record_settings(), &why))
+    engine::debug_trace("line records not shipped: %s\r\n", why.c_str());
   show_day_totals();
   plug_in_on_ = config::load_start_on_plug_in();
   plug_in_.set_rearm_ms(config::load_rearm_seconds() * 1000);
@@ -69,7 +73,30 @@ void MainDialog::show_day_totals() {
   if (counts.other > 0) text += ", " + std::to_string(counts.other) + " other";
   if (text != totals_shown_) face_.set_text(kDayTotalsId, text);
   totals_shown_ = std::move(text);
+  show_line_records();
   face_.start_timer(Timer::totals, 1000);
+}
+
+// While records wait for the line's database, how many, and on hover why (the last failure). A
+// database that is set but not used (refused, or a build that cannot ship) is said once, for the
+// program's life, with the reason on hover. Nothing is shown while every record is there.
+void MainDialog::show_line_records() {
+  const station::ShippingStatus status = station::shipping_status();
+  std::string text, tip;
+  if (!status.reason.empty()) {
+    text = "database not used";
+    tip = status.reason;
+  } else if (status.on && status.waiting > 0) {
+    text = "records waiting: " + std::to_string(status.waiting);
+    tip = status.last_failure.empty() ? "being sent to the line's database"
+                                      : "not sent: " + status.last_failure;
+  }
+  if (text == records_shown_ && tip == records_tip_) return;
+  face_.set_text(kRecordsId, text);
+  face_.set_tooltip(kRecordsId, tip);
+  face_.show_control(kRecordsId, !text.empty());
+  records_shown_ = std::move(text);
+  records_tip_ = std::move(tip);
 }
 
 void MainDialog::OnPlugInOptionToggled(bool on) {

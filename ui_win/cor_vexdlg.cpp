@@ -46,12 +46,13 @@ std::vector<int> list_ids() {
   return ids;
 }
 
-// The controls with a tooltip: each status line (its run's lines) and the bench folder (the whole
-// path, which the control may show shortened).
+// The controls with a tooltip: each status line (its run's lines), the bench folder (the whole
+// path, which the control may show shortened) and the records waiting (why they wait).
 std::vector<int> tooltip_ids() {
   std::vector<int> ids;
   for (const PanelIds& panel : dialog::kPanelIds) ids.push_back(panel.status_line);
   ids.push_back(dialog::kBenchFolderId);
+  ids.push_back(dialog::kRecordsId);
   return ids;
 }
 

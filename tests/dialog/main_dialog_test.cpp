@@ -24,6 +24,9 @@
 #include "tests/support/settling_gate.h"
 #include "tests/support/simulated_port.h"
 #include "tests/support/temp_dir.h"
+#ifndef _WIN32
+#include "tests/support/pg_server.h"
+#endif
 
 namespace {
 
@@ -357,5 +360,58 @@ TEST_F(DialogTest, TheBenchFolderIsShownOnlyWhenItIsNotWhereTheProgramWasStarted
   EXPECT_EQ(face.texts[dialog::kDayTotalsId], "Today: 0 PASS, 0 FAIL");
   platform::set_start_directory({});
 }
+
+#ifndef _WIN32
+// The line's database stops answering (its server is paused): the modules' runs go on, the strip
+// tells how many records wait and, on hover, why; closing does not wait for the database. The next
+// start sends them once the server answers again, and the strip says nothing more.
+TEST_F(DialogTest, RecordsWaitInTheStripWhileTheLineDatabaseIsStoppedAndClosingNeverWaits) {
+  testing_support::PgServer server;
+  if (!server.available()) GTEST_SKIP() << server.why();
+  ASSERT_TRUE(server.create_database("line"));
+  ::setenv("PGPASSFILE", server.password_file().c_str(), 1);
+  server.pause();
+  write_settings({1, 2}, 0,
+                 "[Station]\r\nDatabase=" + server.conninfo("line") + "\r\nName=bench-7\r\n");
+  open();
+  EXPECT_FALSE(face.visible[dialog::kRecordsId]);
+  dialog->start_or_pause(0);
+  dialog->start_or_pause(1);
+  run_until_idle(0);
+  run_until_idle(1);
+  EXPECT_EQ(slot(0).exitCode, engine::DL_OK);
+  EXPECT_EQ(slot(1).exitCode, engine::DL_OK);
+
+  // The reason comes when the shipper gives up waiting for the server.
+  ASSERT_TRUE(face.run_until(
+      [&] {
+        dialog->on_timer(dialog::Timer::totals);
+        return !face.tooltips[dialog::kRecordsId].empty() &&
+               face.tooltips[dialog::kRecordsId] != "being sent to the line's database";
+      },
+      std::chrono::minutes(2)))
+      << face.tooltips[dialog::kRecordsId];
+  EXPECT_EQ(face.texts[dialog::kRecordsId], "records waiting: 2");
+  EXPECT_TRUE(face.visible[dialog::kRecordsId]);
+  EXPECT_EQ(face.tooltips[dialog::kRecordsId].rfind("not sent: ", 0), 0u);
+  dialog->OnClose();
+  EXPECT_TRUE(face.ended);
+  dialog.reset();
+
+  server.resume();
+  face.visible.clear();
+  open();
+  ASSERT_TRUE(face.run_until(
+      [&] {
+        dialog->on_timer(dialog::Timer::totals);
+        return !face.visible[dialog::kRecordsId] && station::shipping_status().waiting == 0 &&
+               server.query("line", "SELECT count(*) FROM quillmark_runs;") == "2";
+      },
+      std::chrono::minutes(2)));
+  EXPECT_EQ(server.query("line", "SELECT min(station), max(station) FROM quillmark_runs;"),
+            "bench-7|bench-7");
+  ::unsetenv("PGPASSFILE");
+}
+#endif
 
 }  // namespace

@@ -103,7 +103,8 @@ TEST_F(BenchTest, TheTemplateHoldsEveryControlInItsPlace) {
     EXPECT_NE(shot.pixel(box.left(), box.bottom()), background) << k;
     EXPECT_GT(result_picture(k)->geometry().top(), frame_top + 1) << k;
   }
-  const char* const station[] = {"day_totals_label", "plug_in_start_check", "bench_folder_label"};
+  const char* const station[] = {"day_totals_label", "plug_in_start_check", "bench_folder_label",
+                                 "records_label"};
   for (const char* name : station) {
     const QRect added = d.findChild<QWidget*>(name)->geometry();
     for (const char* other : station)

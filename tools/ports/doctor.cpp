@@ -384,6 +384,27 @@ DoctorSeams seams_from_environment() {
   return seams;
 }
 
+// The line's database, when ZEBL.ini names one: the records can be shipped there (a connection
+// within ten seconds, the table there or creatable, inserting allowed).
+std::optional<Finding> examine_line_database() {
+  const station::LineRecordSettings settings = config::load_line_record_settings();
+  if (settings.database.empty()) return std::nullopt;
+  std::string why;
+  if (!station::check_database_setting(settings.database, &why))
+    return Finding{Kind::problem, "[Station] Database= in ZEBL.ini cannot be used: " + why, {}};
+  constexpr int64_t kTimeoutMs = 10000;
+  std::string found;
+  const bool usable = station::check_database(settings, kTimeoutMs, &found);
+  while (!found.empty() && found.back() == '\n') found.pop_back();
+  for (char& c : found)
+    if (c == '\n') c = ' ';
+  if (usable) return Finding{Kind::ok, "The line's database takes the records. " + found, {}};
+  return Finding{Kind::problem,
+                 "The line's database cannot take the records (they wait in runs.csv). " + found,
+                 {"Check [Station] Database= in ZEBL.ini and the password in ~/.pgpass (the "
+                  "README's \"Line records\" tells how)."}};
+}
+
 std::vector<Finding> examine(const DoctorSeams& seams) {
   std::vector<Finding> findings;
   if (::geteuid() == 0)
@@ -446,6 +467,7 @@ std::vector<Finding> examine(const DoctorSeams& seams) {
   }
   findings.push_back(examine_modem_daemon(seams, judged));
   findings.push_back(examine_braille_daemon(seams));
+  if (std::optional<Finding> database = examine_line_database()) findings.push_back(*database);
   return findings;
 }
 

@@ -25,8 +25,8 @@ struct DoctorSeams {
 DoctorSeams seams_from_environment();
 
 // Checks what stands between this user and the ports of the bench folder (the working directory):
-// each port's opening, the modem daemon, and a braille display daemon that claims USB serial
-// adapters.
+// each port's opening, the modem daemon, a braille display daemon that claims USB serial adapters,
+// and the line's database when ZEBL.ini names one.
 std::vector<Finding> examine(const DoctorSeams& seams);
 
 // The findings as plain lines of at most 79 columns (a command line is never broken), with a

@@ -115,6 +115,17 @@ std::string iso(std::chrono::system_clock::time_point t) {
   return t == std::chrono::system_clock::time_point{} ? std::string() : runner::local_time_stamp(t);
 }
 
+// At the end: what waits for the line's database is given a moment to go while the database takes
+// it (never when it is down or stopped answering, nor after an interruption), then the shipper is
+// stopped. What is left is sent by the next start.
+station::ShippingStatus end_shipping() {
+  constexpr int64_t kFlushLimitMs = 2000;
+  if (!interrupted) station::flush_shipping(kFlushLimitMs);
+  const station::ShippingStatus status = station::shipping_status();
+  station::stop_shipping();
+  return status;
+}
+
 int run(int argc, char** argv) {
   runner::Options options;
   std::string error;
@@ -192,6 +203,10 @@ int run(int argc, char** argv) {
   if (std::string why; !station::start_recording(&why))
     engine::debug_trace("today's runs not counted: %s: %s", station::runs_file_path().c_str(),
                         why.c_str());
+  // The records also go to the line's database when one is set; one that cannot be used is said
+  // once, here, and the runs go on with runs.csv as their record.
+  if (std::string why; !station::start_shipping(config::load_line_record_settings(), &why))
+    std::fprintf(stderr, "quillmark-run: %s\n", why.c_str());
 #ifdef _WIN32
   const bool live = !options.json && ::isatty(STDOUT_FILENO) == 1 && console_redraws();
 #else
@@ -234,6 +249,8 @@ int run(int argc, char** argv) {
     if (std::string line = runner::unwritten_line(station::unwritten_records()); !line.empty())
       std::printf("%s\n", line.c_str());
     std::printf("%s\n", runner::today_line(station::day_totals().counts()).c_str());
+    if (std::string line = runner::records_line(end_shipping()); !line.empty())
+      std::printf("%s\n", line.c_str());
     return code;
   }
 
@@ -306,10 +323,13 @@ int run(int argc, char** argv) {
   }
   // The workers have added their recorded runs: the day's totals include this run's modules.
   const station::DayTotals::Counts today = station::day_totals().counts();
+  const station::ShippingStatus records = end_shipping();
   if (!options.json) {
     if (std::string line = runner::unwritten_line(station::unwritten_records()); !line.empty())
       std::printf("%s\n", line.c_str());
     std::printf("%s\n", runner::today_line(today).c_str());
+    if (std::string line = runner::records_line(records); !line.empty())
+      std::printf("%s\n", line.c_str());
   }
   const int exit_code = interrupted  ? runner::kExitInterrupted
                         : all_passed ? runner::kExitPassed
@@ -324,6 +344,7 @@ int run(int argc, char** argv) {
                        {"passed", today.passed},
                        {"failed", today.failed},
                        {"other", today.other}};
+    report["line_records"] = runner::records_json(records);
     // A path that is not UTF-8 (a Linux file named in another encoding) cannot be JSON text: its
     // stray bytes are shown as U+FFFD rather than ending the report.
     std::printf("%s\n",

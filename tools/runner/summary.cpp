@@ -58,4 +58,21 @@ std::string today_line(const station::DayTotals::Counts& today) {
   return line;
 }
 
+std::string records_line(const station::ShippingStatus& status) {
+  if (!status.reason.empty()) return "Line records: not sent: " + status.reason;
+  if (!status.on) return {};
+  if (status.waiting == 0) return "Line records: all in the database";
+  std::string line = "Line records: " + std::to_string(status.waiting) + " waiting";
+  if (!status.last_failure.empty()) line += " (" + status.last_failure + ")";
+  return line;
+}
+
+nlohmann::json records_json(const station::ShippingStatus& status) {
+  if (!status.reason.empty()) return {{"not_used", status.reason}};
+  if (!status.on) return nullptr;
+  return {{"waiting", status.waiting},
+          {"last_failure", status.last_failure.empty() ? nlohmann::json(nullptr)
+                                                       : nlohmann::json(status.last_failure)}};
+}
+
 }  // namespace runner

@@ -6,6 +6,7 @@
 
 #include "engine/run_facts.h"
 #include "station/day_totals.h"
+#include "station/line_records.h"
 #include "station/run_record.h"
 
 namespace runner {
@@ -28,5 +29,13 @@ std::string unwritten_line(const station::UnwrittenRecords& unwritten);
 
 // "Today (2026-12-09): 5 passed, 1 failed", and ", 2 other" when there are such runs.
 std::string today_line(const station::DayTotals::Counts& today);
+
+// The records and the line's database: "Line records: all in the database", "Line records: 3
+// waiting (<last failure>)", or "Line records: not sent: <reason>"; empty when no database is set.
+std::string records_line(const station::ShippingStatus& status);
+
+// The same for --json: {"waiting": 3, "last_failure": "..."} (null fields when there is nothing to
+// say), {"not_used": "<reason>"}, or null when no database is set.
+nlohmann::json records_json(const station::ShippingStatus& status);
 
 }  // namespace runner

@@ -201,7 +201,10 @@ int64_t load_rearm_seconds() {
 station::LineRecordSettings load_line_record_settings() {
   const ProfileText settings =
       current_settings(platform::working_directory(), "load_line_record_settings()");
-  return {value_of(settings, "Station", "Database", ""), value_of(settings, "Station", "Name", "")};
+  // A connection string may be longer than the usual value (several hosts, options, a service).
+  constexpr size_t kConnectionCapacity = 4096;
+  return {profile_string(settings, "Station", "Database", "", kConnectionCapacity),
+          value_of(settings, "Station", "Name", "")};
 }
 
 bool save_start_on_plug_in(bool on) {

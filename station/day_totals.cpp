@@ -11,17 +11,11 @@
 #include "platform/local_time.h"
 #include "station/run_record.h"
 #include "station/runs_csv.h"
+#include "station/runs_reader.h"
 
 namespace station {
 
 namespace {
-
-// A record of the runs file is far shorter than this, and spans at most this many lines (a field
-// with line breaks in it). Longer ones are damaged lines, so memory stays bounded whatever the file
-// holds.
-constexpr size_t kRecordLimit = 16 * 1024;
-constexpr size_t kRecordLineLimit = 16;
-constexpr size_t kReadSize = 64 * 1024;
 
 void add_to(DayTotals::Counts& counts, RunKind kind) {
   ++(kind == RunKind::passed   ? counts.passed
@@ -91,121 +85,20 @@ bool instant_of(std::string_view text, std::time_t* instant) {
   return true;
 }
 
-// Reads the lines of a runs file one after the other and counts the records of `today`. A record
-// may span several lines (a quoted field with line breaks); a line that does not begin a whole
-// record is skipped alone, and the lines after it are read afresh, so one damaged line (a cut
-// record with an open quote) never hides the records after it.
-class TodayCounter {
- public:
-  explicit TodayCounter(int today) : today_(today) {}
-
-  // A new file begins: until its header is read, the columns are this program's.
-  void begin_file() { columns_ = Columns{}; }
-
-  void add_line(std::string_view text, bool overlong) {
-    size_t quotes = 0;
-    for (char c : text) quotes += c == '"';
-    // Most lines are whole records of their own: read at once, never copied.
-    if (pending_.empty() && !overlong && quotes % 2 == 0) {
-      count(text);
-      return;
-    }
-    pending_.push_back({std::string(text), overlong, quotes % 2 == 1});
-    drain(false);
-  }
-  void end() { drain(true); }
-
-  DayTotals::Counts counts;
-
- private:
-  struct Line {
-    std::string text;
-    bool overlong;
-    bool odd_quotes;
-  };
-
-  void drain(bool at_end) {
-    while (!pending_.empty()) {
-      size_t used = 0, bytes = 0;
-      bool open = false, too_long = false;
-      while (used < pending_.size()) {
-        const Line& line = pending_[used++];
-        bytes += line.text.size() + 1;
-        open ^= line.odd_quotes;
-        if (line.overlong || bytes > kRecordLimit || (open && used >= kRecordLineLimit)) {
-          too_long = true;
-          break;
-        }
-        if (!open) break;
-      }
-      if (open && !too_long && !at_end) return;  // the record goes on in lines not read yet
-      if (!open && !too_long && count(used)) {
-        pending_.erase(pending_.begin(), pending_.begin() + static_cast<long>(used));
-        continue;
-      }
-      pending_.pop_front();
-    }
-  }
-
-  // Counts the record made of the first `lines` pending lines; false when it is not one.
-  bool count(size_t lines) {
-    if (lines == 1) return count(pending_.front().text);
-    std::string joined = pending_.front().text;
-    for (size_t k = 1; k < lines; ++k) joined += '\n' + pending_[k].text;
-    return count(joined);
-  }
-
-  // Where the columns that are counted stand, and how many columns a record has.
-  struct Columns {
-    size_t start = static_cast<size_t>(RunColumn::start);
-    size_t end = static_cast<size_t>(RunColumn::end);
-    size_t result = static_cast<size_t>(RunColumn::result);
-    size_t count = kRunColumnCount;
-  };
-
-  // Takes the columns from a header line: one that names start, end and result.
-  bool read_header(size_t n) {
-    Columns found;
-    found.count = n;
-    bool start = false, end = false, result = false;
-    for (size_t k = 0; k < n; ++k) {
-      const std::string& name = fields_[k];
-      if (name == kRunColumnNames[static_cast<size_t>(RunColumn::start)])
-        start = true, found.start = k;
-      else if (name == kRunColumnNames[static_cast<size_t>(RunColumn::end)])
-        end = true, found.end = k;
-      else if (name == kRunColumnNames[static_cast<size_t>(RunColumn::result)])
-        result = true, found.result = k;
-    }
-    if (!start || !end || !result) return false;
-    columns_ = found;
-    return true;
-  }
-
-  // Counts the record `text`; false when it is not one.
-  bool count(std::string_view text) {
-    size_t n = 0;
-    if (!split_csv_record(text, fields_, n)) return false;
-    if (n != columns_.count) return read_header(n);
-    const std::string& result = fields_[columns_.result];
-    int code = 0;
-    std::time_t started, ended;
-    // An empty result is a START whose port did not open; any other is a number.
-    if (result.size() > 9 || (!result.empty() && !digits(result, 0, result.size(), &code)) ||
-        !instant_of(fields_[columns_.start], &started) ||
-        !instant_of(fields_[columns_.end], &ended))
-      return read_header(n);
-    // The local date of the end, on today's calendar.
-    if (date_key(platform::local_calendar_time(ended)) == today_)
-      add_to(counts, run_kind(result.empty() ? std::nullopt : std::optional<int>(code)));
-    return true;
-  }
-
-  const int today_;
-  Columns columns_;
-  std::deque<Line> pending_;
-  std::vector<std::string> fields_;
-};
+// Counts the records of `today`: their end on today's local date, by the kind of their result. A
+// line that is not a whole record of the file's columns (damaged, cut, foreign) is not counted.
+void count_record(const RunsRecord& record, int today, DayTotals::Counts& counts) {
+  const std::string_view result = record.field(RunColumn::result);
+  int code = 0;
+  std::time_t ended;
+  // An empty result is a START whose port did not open; any other is a number.
+  if (result.size() > 9 || (!result.empty() && !digits(result, 0, result.size(), &code)) ||
+      !instant_of(record.field(RunColumn::end), &ended))
+    return;
+  // The local date of the end, on today's calendar.
+  if (date_key(platform::local_calendar_time(ended)) == today)
+    add_to(counts, run_kind(result.empty() ? std::nullopt : std::optional<int>(code)));
+}
 
 }  // namespace
 
@@ -222,80 +115,20 @@ void DayTotals::follow(int today) {
   ++changes_;
 }
 
-namespace {
-
-// Counts the runs file `path` into `counter`; see DayTotals::count_file.
-bool count_into(TodayCounter& counter, const std::string& path, std::string* why) {
-  counter.begin_file();
-  platform::FileError error;
-  platform::File file =
-      platform::File::open(path, platform::FileAccess::read, &error, platform::FileLinks::refuse);
-  if (!file.is_open() && !error.missing) {
-    if (why) *why = error.text;
-    return false;
-  }
-  if (file.is_open()) {
-    platform::FileStatus st;
-    std::string refused;
-    if (!file.status(&st, &error))
-      refused = error.text;
-    else if (st.directory)
-      refused = "Is a directory";
-    else if (!st.regular)
-      refused = "not a regular file";
-    std::string line;
-    bool overlong = false;
-    std::vector<char> buffer(kReadSize);
-    while (refused.empty()) {
-      const long n = file.read(buffer.data(), buffer.size(), &error);
-      if (n < 0) refused = error.text;
-      if (n <= 0) break;
-      std::string_view rest(buffer.data(), static_cast<size_t>(n));
-      while (!rest.empty()) {
-        const size_t end = rest.find('\n');
-        const std::string_view part = rest.substr(0, end);
-        if (line.empty() && !overlong && end != std::string_view::npos &&
-            part.size() <= kRecordLimit) {
-          counter.add_line(part, false);  // a line within the buffer: read where it is
-          rest.remove_prefix(end + 1);
-          continue;
-        }
-        if (line.size() + part.size() > kRecordLimit)
-          overlong = true;
-        else if (!overlong)
-          line += part;
-        if (end == std::string_view::npos) break;
-        counter.add_line(line, overlong);
-        line.clear();
-        overlong = false;
-        rest.remove_prefix(end + 1);
-      }
-    }
-    file.close();
-    if (!refused.empty()) {
-      if (why) *why = refused;
-      return false;
-    }
-    // A last line without its line end is the one a crash cut: not a record.
-    counter.end();
-  }
-  return true;
-}
-
-}  // namespace
-
 bool DayTotals::count_file(const std::string& path, std::string* why) {
   return count_files({path}, why);
 }
 
 bool DayTotals::count_files(const std::vector<std::string>& paths, std::string* why) {
   const int today = date_key(platform::clock().local_time());
-  TodayCounter counter(today);
-  for (const std::string& path : paths)
-    if (!count_into(counter, path, why)) return false;
+  Counts counted;
+  for (const std::string& path : paths) {
+    RunsReader reader([&](const RunsRecord& record) { count_record(record, today, counted); });
+    if (!read_runs_file(path, reader, why)) return false;
+  }
   std::lock_guard lock(mutex_);
   day_ = today;
-  counts_ = counter.counts;
+  counts_ = counted;
   ++changes_;
   return true;
 }

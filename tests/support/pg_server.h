@@ -32,8 +32,7 @@ class PgServer {
   const std::string& socket_dir() const { return socket_dir_; }
   int port() const { return port_; }
 
-  // Makes a new empty database owned by quill (and, with `creator` false, a user of that name
-  // that may insert into existing tables but create none: see create_limited_user).
+  // Makes a new empty database owned by quill.
   bool create_database(const std::string& name);
   // A user `name` with the same password that may connect to `database` and use tables there but
   // not create them.

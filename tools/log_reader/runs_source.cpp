@@ -1,6 +1,7 @@
 #include "tools/log_reader/runs_source.h"
 
 #include <algorithm>
+#include <cctype>
 #include <filesystem>
 #include <string_view>
 
@@ -10,7 +11,9 @@
 #include <memory>
 #endif
 
+#include "station/day_totals.h"
 #include "station/run_record.h"
+#include "station/runs_reader.h"
 
 namespace log_reader {
 
@@ -28,9 +31,34 @@ std::vector<std::string> runs_file_names() {
   return names;
 }
 
-bool read_runs_files(const std::string&, const TakeRun&, FilesRead*, std::string* why) {
-  *why = "runs files are read once the streaming reader of the station is shared";
-  return false;
+bool read_runs_files(const std::string& station, const TakeRun& take, FilesRead* read,
+                     std::string* why) {
+  for (const std::string& name : runs_file_names()) {
+    int64_t damaged = 0;
+    const auto on_record = [&](const station::RunsRecord& record) {
+      RunFacts run;
+      if (!station::record_end_and_result(record, &run.end, &run.result)) {
+        ++damaged;
+        return;
+      }
+      const std::string_view module = record.field(station::RunColumn::module);
+      if (module.size() == 1 && module[0] >= '1' && module[0] <= '6') run.module = module[0] - '0';
+      run.station = station.empty() ? std::string(record.field(station::RunColumn::host)) : station;
+      run.file = record.field(station::RunColumn::file);
+      take(run);
+    };
+    station::RunsReader reader(on_record, [&](int64_t, int64_t) { ++damaged; });
+    bool missing = false;
+    std::string error;
+    if (!station::read_runs_file(name, reader, &error, &missing)) {
+      *why = name + ": " + error;
+      return false;
+    }
+    if (missing) continue;
+    read->files.push_back(name);
+    if (damaged) read->damaged.emplace_back(name, damaged);
+  }
+  return true;
 }
 
 #ifdef _WIN32
@@ -55,13 +83,15 @@ namespace {
 
 // libpq's messages may span lines; the tool tells them on one.
 std::string one_line(std::string text) {
-  while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
+  while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back()))) text.pop_back();
   std::string line;
-  for (char c : text) {
-    if (c == '\n')
-      line += "; ";
-    else if (c != '\r')
-      line += c;
+  for (size_t k = 0; k < text.size(); ++k) {
+    if (text[k] != '\n') {
+      if (text[k] != '\r') line += text[k];
+      continue;
+    }
+    line += "; ";
+    while (k + 1 < text.size() && std::isspace(static_cast<unsigned char>(text[k + 1]))) ++k;
   }
   return line;
 }

@@ -88,19 +88,25 @@ bool instant_of(std::string_view text, std::time_t* instant) {
 // Counts the records of `today`: their end on today's local date, by the kind of their result. A
 // line that is not a whole record of the file's columns (damaged, cut, foreign) is not counted.
 void count_record(const RunsRecord& record, int today, DayTotals::Counts& counts) {
-  const std::string_view result = record.field(RunColumn::result);
-  int code = 0;
   std::time_t ended;
-  // An empty result is a START whose port did not open; any other is a number.
-  if (result.size() > 9 || (!result.empty() && !digits(result, 0, result.size(), &code)) ||
-      !instant_of(record.field(RunColumn::end), &ended))
-    return;
+  std::optional<int> result;
+  if (!record_end_and_result(record, &ended, &result)) return;
   // The local date of the end, on today's calendar.
-  if (date_key(platform::local_calendar_time(ended)) == today)
-    add_to(counts, run_kind(result.empty() ? std::nullopt : std::optional<int>(code)));
+  if (date_key(platform::local_calendar_time(ended)) == today) add_to(counts, run_kind(result));
 }
 
 }  // namespace
+
+bool record_end_and_result(const RunsRecord& record, std::time_t* end, std::optional<int>* result) {
+  const std::string_view text = record.field(RunColumn::result);
+  int code = 0;
+  // An empty result is a START whose port did not open; any other is a number.
+  if (text.size() > 9 || (!text.empty() && !digits(text, 0, text.size(), &code)) ||
+      !instant_of(record.field(RunColumn::end), end))
+    return false;
+  *result = text.empty() ? std::nullopt : std::optional<int>(code);
+  return true;
+}
 
 RunKind run_kind(std::optional<int> result) {
   if (!result || *result == engine::DL_PAUSED || *result == engine::DL_FILE_READ)

@@ -16,6 +16,13 @@ enum class RunKind { passed, failed, other };
 // The kind of a run by its result code; none is a START whose AT port did not open.
 RunKind run_kind(std::optional<int> result);
 
+struct RunsRecord;
+
+// The end time and the result of a record of a runs file, as every reader of the records takes
+// them: the end's instant (ISO 8601 with its offset) and the result code (none when empty: the AT
+// port did not open). False when either does not read: the record is damaged.
+bool record_end_and_result(const RunsRecord& record, std::time_t* end, std::optional<int>* result);
+
 // Today's runs by kind, the local date of platform::clock(). At start-up they are counted from
 // today's records in the runs file, so a restart keeps them; then every run whose record is written
 // is added by its worker, after its record and before its result is sent (a run whose record could

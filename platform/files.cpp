@@ -134,6 +134,12 @@ bool File::lock(FileError* error) {
   return true;
 }
 
+bool File::lock_shared(FileError* error) {
+  while (::flock(fd_of(handle_), LOCK_SH) != 0)
+    if (errno != EINTR) return fail(error, errno);
+  return true;
+}
+
 void File::unlock() {
   ::flock(fd_of(handle_), LOCK_UN);
 }

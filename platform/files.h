@@ -88,6 +88,8 @@ class File {
   bool set_permissions(uint32_t permissions, FileError* error = nullptr);
   // Waits until no other process holds the file's lock, then holds it; unlock() releases it.
   bool lock(FileError* error = nullptr);
+  // The same, shared with other readers: waits only while a process holds it with lock().
+  bool lock_shared(FileError* error = nullptr);
   void unlock();
   // Waits until the content is on the disk.
   bool flush_to_disk(FileError* error = nullptr);

@@ -18,8 +18,10 @@ namespace station {
 
 // [Station] Database= and Name= of the bench's ZEBL.ini.
 struct LineRecordSettings {
-  std::string database;      // a libpq connection string or URI; empty: the records stay in the file
-  std::string station_name;  // names the station in the records; empty: the host name
+  std::string database;  // a libpq connection string or URI; empty: the records stay in the file
+  std::string station_name;         // names the station in the records; empty: the host name
+  int64_t answer_limit_ms = 20000;  // for each answer of the database (tests shorten it)
+  int64_t retry_limit_ms = 30000;   // the longest wait before a new attempt (tests shorten it)
 };
 
 // Whether `database` may be used: it must parse as a connection string or URI, and name no

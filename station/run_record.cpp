@@ -12,6 +12,7 @@
 #include "platform/local_time.h"
 #include "platform/sha256.h"
 #include "station/day_totals.h"
+#include "station/line_records.h"
 
 namespace station {
 
@@ -191,6 +192,7 @@ bool record_run(const engine::ModuleSlot& slot, const engine::RunRecord& record,
     *why = blocked;
   } else if (append_run_record(path, run_record_line(record), why)) {
     day_totals().add(record.result, record.end);
+    records_appended();
     return true;
   }
   const std::string status = "record not written: " + base_name(path) + ": " + *why;

@@ -181,6 +181,11 @@ bool File::lock(FileError* error) {
   return ::LockFileEx(handle_of(handle_), LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &ov) || fail(error);
 }
 
+bool File::lock_shared(FileError* error) {
+  OVERLAPPED ov = win::at_offset(win::kLockOffset);
+  return ::LockFileEx(handle_of(handle_), 0, 0, 1, 0, &ov) || fail(error);
+}
+
 void File::unlock() {
   OVERLAPPED ov = win::at_offset(win::kLockOffset);
   ::UnlockFileEx(handle_of(handle_), 0, 1, 0, &ov);

@@ -19,6 +19,7 @@
 #include "platform/com_ports.h"
 #include "platform/executable_dir.h"
 #include "resources/bitmap_ids.h"
+#include "station/line_records.h"
 #include "station/run_record.h"
 #include "tests/dialog/recording_face.h"
 #include "tests/support/settling_gate.h"

@@ -21,7 +21,7 @@ namespace station {
 namespace {
 
 std::mutex shipper_mutex;
-std::unique_ptr<LineShipper> shipper;
+std::shared_ptr<LineShipper> shipper;
 ShippingStatus not_shipping;  // when no shipper runs: why
 
 }  // namespace
@@ -59,7 +59,7 @@ bool start_shipping(const LineRecordSettings& settings, std::string* why) {
   limits.answer_ms = settings.answer_limit_ms;
   limits.last_retry_ms = settings.retry_limit_ms;
   limits.first_retry_ms = std::min(limits.first_retry_ms, limits.last_retry_ms);
-  auto started = std::make_unique<LineShipper>(
+  auto started = std::make_shared<LineShipper>(
       settings.database,
       settings.station_name.empty() ? platform::host_name() : settings.station_name,
       runs_file_path(), limits);
@@ -82,22 +82,26 @@ ShippingStatus shipping_status() {
 }
 
 bool flush_shipping(int64_t max_ms) {
-  std::unique_lock lock(shipper_mutex);
-  if (!shipper) return true;
-  LineShipper* running = shipper.get();
-  lock.unlock();
-  // stop_shipping waits for this lock, so the shipper lives while it is flushed.
-  return running->flush(max_ms);
+  std::shared_ptr<LineShipper> running;
+  {
+    std::lock_guard lock(shipper_mutex);
+    running = shipper;
+  }
+  return !running || running->flush(max_ms);
 }
 
 void stop_shipping() {
-  std::unique_ptr<LineShipper> stopped;
+  std::shared_ptr<LineShipper> stopped;
   {
     std::lock_guard lock(shipper_mutex);
     stopped = std::move(shipper);
   }
-  // A thread left to end by itself keeps its shipper.
-  if (stopped && !stopped->stop()) stopped.release();
+  // A thread left to end by itself keeps its shipper for as long as the program runs.
+  if (stopped && !stopped->stop()) {
+    static auto* left_running = new std::vector<std::shared_ptr<LineShipper>>;
+    std::lock_guard lock(shipper_mutex);
+    left_running->push_back(stopped);
+  }
 }
 
 bool check_database(const LineRecordSettings& settings, int64_t timeout_ms, std::string* report) {

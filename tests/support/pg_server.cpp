@@ -18,6 +18,38 @@ namespace testing_support {
 
 namespace {
 
+// Whether process `pid` runs (a zombie that no one reaps does not).
+bool running(pid_t pid) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+  const size_t name_end = text.rfind(')');
+  return name_end != std::string::npos && name_end + 2 < text.size() && text[name_end + 2] != 'Z';
+}
+
+// Sends `sig` to the server and to each of its processes: every backend makes itself the leader of
+// a process group of its own, so a signal to the server's group does not reach them.
+// Gives the ids of those processes.
+std::vector<pid_t> signal_server(pid_t server, int sig) {
+  std::vector<pid_t> children;
+  ::kill(-server, sig);
+  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+    const std::string id = entry.path().filename().string();
+    if (id.find_first_not_of("0123456789") != std::string::npos) continue;
+    std::ifstream stat(entry.path() / "stat");
+    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    const size_t name_end = text.rfind(')');
+    if (name_end == std::string::npos) continue;
+    char state = 0;
+    int parent = 0;
+    if (std::sscanf(text.c_str() + name_end + 1, " %c %d", &state, &parent) == 2 &&
+        parent == server) {
+      children.push_back(std::stoi(id));
+      ::kill(children.back(), sig);
+    }
+  }
+  return children;
+}
+
 constexpr const char* kUser = "quill";
 constexpr const char* kPassword = "line-records-test";
 constexpr uid_t kNobody = 65534;
@@ -89,7 +121,7 @@ PgServer::PgServer() {
 
 PgServer::~PgServer() {
   if (pid_ <= 0) return;
-  if (paused_) ::kill(-pid_, SIGCONT);
+  if (paused_) signal_server(pid_, SIGCONT);
   ::kill(pid_, SIGQUIT);  // immediate shutdown: the folder goes anyway
   int status;
   ::waitpid(pid_, &status, 0);
@@ -177,23 +209,29 @@ bool PgServer::start() {
 
 void PgServer::kill_hard() {
   if (pid_ <= 0) return;
-  if (paused_) ::kill(-pid_, SIGCONT);
+  if (paused_) signal_server(pid_, SIGCONT);
   paused_ = false;
-  ::kill(-pid_, SIGKILL);
+  const std::vector<pid_t> children = signal_server(pid_, SIGKILL);
   int status;
   ::waitpid(pid_, &status, 0);
   // The server's other processes are gone before it may start again on the folder.
   while (::kill(-pid_, 0) == 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  for (pid_t child : children)
+    while (running(child)) std::this_thread::sleep_for(std::chrono::milliseconds(10));
   pid_ = 0;
   running_ = false;
 }
 
 void PgServer::pause() {
-  if (pid_ > 0 && ::kill(-pid_, SIGSTOP) == 0) paused_ = true;
+  if (pid_ <= 0) return;
+  signal_server(pid_, SIGSTOP);
+  paused_ = true;
 }
 
 void PgServer::resume() {
-  if (pid_ > 0 && ::kill(-pid_, SIGCONT) == 0) paused_ = false;
+  if (pid_ <= 0) return;
+  signal_server(pid_, SIGCONT);
+  paused_ = false;
 }
 
 std::string PgServer::query(const std::string& database, const std::string& sql, bool* ok) const {
@@ -202,7 +240,8 @@ std::string PgServer::query(const std::string& database, const std::string& sql,
   write_file(script, sql, 0644);
   const std::string command = "PGPASSFILE=" + shell_quoted(password_file()) + " " + bin_ +
                               "/psql -X -A -t -q -v ON_ERROR_STOP=1 -d " +
-                              shell_quoted(conninfo(database)) + " -f " + shell_quoted(script) + " 2>&1";
+                              shell_quoted(conninfo(database)) + " -f " + shell_quoted(script) +
+                              " 2>&1";
   std::string text;
   FILE* pipe = ::popen(command.c_str(), "r");
   if (pipe) {

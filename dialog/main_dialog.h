@@ -172,6 +172,7 @@ class MainDialog final : public engine::MainWindow {
   bool closed_ = false;
   std::string totals_shown_;                 // the text of today's totals last shown
   std::string records_shown_, records_tip_;  // the records waiting, as last shown
+  bool records_visible_ = false;
 };
 
 }  // namespace dialog

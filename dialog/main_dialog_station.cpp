@@ -79,7 +79,9 @@ void MainDialog::show_day_totals() {
 
 // While records wait for the line's database, how many, and on hover why (the last failure). A
 // database that is set but not used (refused, or a build that cannot ship) is said once, for the
-// program's life, with the reason on hover. Nothing is shown while every record is there.
+// program's life, with the reason on hover. Nothing is shown while every record is there. The
+// control takes the place of the plug-in option, which is shown only while the settings are
+// unlocked: then it makes way.
 void MainDialog::show_line_records() {
   const station::ShippingStatus status = station::shipping_status();
   std::string text, tip;
@@ -91,10 +93,12 @@ void MainDialog::show_line_records() {
     tip = status.last_failure.empty() ? "being sent to the line's database"
                                       : "not sent: " + status.last_failure;
   }
-  if (text == records_shown_ && tip == records_tip_) return;
+  const bool visible = !text.empty() && !settings_unlocked_;
+  if (text == records_shown_ && tip == records_tip_ && visible == records_visible_) return;
   face_.set_text(kRecordsId, text);
   face_.set_tooltip(kRecordsId, tip);
-  face_.show_control(kRecordsId, !text.empty());
+  face_.show_control(kRecordsId, visible);
+  records_visible_ = visible;
   records_shown_ = std::move(text);
   records_tip_ = std::move(tip);
 }

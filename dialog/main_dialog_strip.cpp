@@ -119,6 +119,7 @@ void MainDialog::set_settings_mode(bool editing) {
   face_.enable_control(kLoginId, !editing);
   face_.show_control(kLoginId, !editing);
   face_.show_control(kPlugInStartId, editing);
+  show_line_records();  // in the option's place
   for (int k = 0; k < engine::kModuleCount; ++k) update_start_button(k);
   update_all_start_button();
 }

@@ -395,6 +395,13 @@ TEST_F(DialogTest, RecordsWaitInTheStripWhileTheLineDatabaseIsStoppedAndClosingN
   EXPECT_EQ(face.texts[dialog::kRecordsId], "records waiting: 2");
   EXPECT_TRUE(face.visible[dialog::kRecordsId]);
   EXPECT_EQ(face.tooltips[dialog::kRecordsId].rfind("not sent: ", 0), 0u);
+  // The unlocked settings show the plug-in option in the records' place.
+  face.login_ok = true;
+  dialog->OnBnClickedLogin();
+  EXPECT_FALSE(face.visible[dialog::kRecordsId]);
+  EXPECT_TRUE(face.visible[dialog::kPlugInStartId]);
+  dialog->OnBnClickedSave();
+  EXPECT_TRUE(face.visible[dialog::kRecordsId]);
   dialog->OnClose();
   EXPECT_TRUE(face.ended);
   dialog.reset();

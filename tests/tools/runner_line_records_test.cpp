@@ -171,10 +171,11 @@ TEST_F(LineRecordsTest, ADatabaseThatFailsNeverChangesARun) {
     ::setenv("PGPASSFILE", server.password_file().c_str(), 1);
     for (const nlohmann::json& m : report["modules"]) EXPECT_EQ(m["result"], "PASS") << c.conninfo;
     EXPECT_EQ(report["line_records"]["waiting"], runs) << report.dump();
-    if (!c.reason.empty())
+    if (!c.reason.empty()) {
       EXPECT_NE(report["line_records"]["last_failure"].get<std::string>().find(c.reason),
                 std::string::npos)
           << report.dump();
+    }
   }
   server.resume();
   EXPECT_EQ(server.query("line", "SELECT to_regclass('quillmark_runs') IS NULL;"), "t");

@@ -17,7 +17,6 @@
 #include <string>
 #include <vector>
 
-#include "config/private_profile.h"
 #include "config/settings.h"
 #include "platform/bench_folder.h"
 #include "platform/executable_dir.h"
@@ -240,7 +239,6 @@ int runs_report(RunsOptions& r) {
   report_options.source = r.db ? "database" : "files";
   log_reader::RunsReport report(report_options);
   const auto take = [&report](const log_reader::RunFacts& run) { report.add(run); };
-  const std::string settings = config::settings_path_in(platform::working_directory());
   if (r.db) {
     if (!log_reader::database_supported()) {
       std::fprintf(stderr,
@@ -251,7 +249,7 @@ int runs_report(RunsOptions& r) {
     std::string what = "--db";
     if (r.conninfo.empty()) {
       what = "[Station] Database= of " + std::string(config::kSettingsFileName);
-      r.conninfo = config::get_private_profile_string("Station", "Database", "", settings, 4096);
+      r.conninfo = config::load_line_record_settings().database;
       if (r.conninfo.empty()) {
         std::fprintf(stderr, "quillmark-log: --db: %s is not set; give --db=CONNINFO\n",
                      what.c_str());
@@ -259,7 +257,7 @@ int runs_report(RunsOptions& r) {
       }
     }
     std::string why;
-    if (!log_reader::check_connection_setting(r.conninfo, &why)) {
+    if (!station::check_database_setting(r.conninfo, &why)) {
       std::fprintf(stderr, "quillmark-log: %s: %s\n", what.c_str(), why.c_str());
       return 2;
     }
@@ -268,7 +266,7 @@ int runs_report(RunsOptions& r) {
       return 1;
     }
   } else {
-    const std::string station = config::get_private_profile_string("Station", "Name", "", settings);
+    const std::string station = config::load_line_record_settings().station_name;
     log_reader::FilesRead read;
     std::string why;
     if (!log_reader::read_runs_files(station, take, &read, &why)) {

@@ -67,11 +67,6 @@ bool database_supported() {
   return false;
 }
 
-bool check_connection_setting(const std::string&, std::string* why) {
-  *why = "this Windows build has no PostgreSQL client library";
-  return false;
-}
-
 bool read_runs_database(const std::string&, const Period&, const TakeRun&, std::string* why) {
   *why = "this Windows build has no PostgreSQL client library";
   return false;
@@ -120,22 +115,6 @@ bool is_set(const PQconninfoOption* option, std::string_view keyword) {
 }  // namespace
 
 bool database_supported() {
-  return true;
-}
-
-bool check_connection_setting(const std::string& conninfo, std::string* why) {
-  ConninfoOptions parsed;
-  if (!parse_conninfo(conninfo, &parsed, why)) {
-    *why = "the connection string does not parse: " + *why;
-    return false;
-  }
-  for (const PQconninfoOption* o = parsed.options; o->keyword; ++o)
-    if (is_set(o, "password")) {
-      *why =
-          "the connection string names a password: give it in ~/.pgpass, PGPASSFILE or a "
-          "service file instead";
-      return false;
-    }
   return true;
 }
 

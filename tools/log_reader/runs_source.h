@@ -34,10 +34,6 @@ bool read_runs_files(const std::string& station, const TakeRun& take, FilesRead*
 // Whether this build can read the database (the Windows build has no PostgreSQL client library).
 bool database_supported();
 
-// Whether `conninfo` may be used: it parses as a libpq connection string or URI and names no
-// password (passwords come from ~/.pgpass, PGPASSFILE or a service file). False with the reason.
-bool check_connection_setting(const std::string& conninfo, std::string* why);
-
 // Connects to `conninfo` (within 10 s unless it sets connect_timeout) and gives each run of
 // quillmark_runs that ended within `period` to `take`. False, with libpq's reason on one line in
 // `why`, when the connection or the query fails.

@@ -59,8 +59,7 @@ std::string today_line(const station::DayTotals::Counts& today) {
 }
 
 std::string records_line(const station::ShippingStatus& status) {
-  if (!status.reason.empty()) return "Line records: not sent: " + status.reason;
-  if (!status.on) return {};
+  if (!status.on) return {};  // also a setting that cannot be used: said once, at the start
   if (status.waiting == 0) return "Line records: all in the database";
   std::string line = "Line records: " + std::to_string(status.waiting) + " waiting";
   if (!status.last_failure.empty()) line += " (" + status.last_failure + ")";

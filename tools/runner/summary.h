@@ -30,8 +30,9 @@ std::string unwritten_line(const station::UnwrittenRecords& unwritten);
 // "Today (2026-12-09): 5 passed, 1 failed", and ", 2 other" when there are such runs.
 std::string today_line(const station::DayTotals::Counts& today);
 
-// The records and the line's database: "Line records: all in the database", "Line records: 3
-// waiting (<last failure>)", or "Line records: not sent: <reason>"; empty when no database is set.
+// The records and the line's database: "Line records: all in the database" or "Line records: 3
+// waiting (<last failure>)"; empty when no database is set or it cannot be used (the runner said
+// why at its start).
 std::string records_line(const station::ShippingStatus& status);
 
 // The same for --json: {"waiting": 3, "last_failure": "..."} (null fields when there is nothing to

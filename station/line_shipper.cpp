@@ -207,15 +207,20 @@ void LineShipper::restart_file(Tracked& file, const char* why) {
   positions_.erase(file.name);
 }
 
+// The records appended are counted by their writers' wakes until the files are read again. The
+// writers wake the shipper while they hold the runs file's lock, so the wakes are forgotten when
+// the read reaches the end of the runs file under that lock: each one's record has just been
+// counted, and no other can come in between.
 void LineShipper::count() {
-  appended_.store(0);
   counted_waiting_ = 0;
+  const std::function<void()> forget_wakes = [this] { appended_.store(0); };
   for (Tracked& file : files_) {
     if (file.counted.offset < file.sent.offset) file.counted = file.sent;
     ScanResult result;
     std::string why;
     do {
-      if (!scan_runs_file(file.counted, kCountBytes, file.final, nullptr, &result, &why)) {
+      if (!scan_runs_file(file.counted, kCountBytes, file.final, nullptr, &result, &why,
+                          file.final ? std::function<void()>() : forget_wakes)) {
         engine::debug_trace("line records: %s: %s", file.name.c_str(), why.c_str());
         break;
       }

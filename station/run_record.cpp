@@ -172,6 +172,9 @@ bool append_run_record(const std::string& path, std::string_view line, std::stri
     file.truncate(st.size);
     return fail("write");
   }
+  // The shipper of the line's records is woken while the lock is held, so that it never counts a
+  // record both by reading it and by its wake.
+  records_appended();
   // The record is in the file; the next writer may go on while this one waits for the disk.
   file.unlock();
   lock.unlock();
@@ -192,7 +195,6 @@ bool record_run(const engine::ModuleSlot& slot, const engine::RunRecord& record,
     *why = blocked;
   } else if (append_run_record(path, run_record_line(record), why)) {
     day_totals().add(record.result, record.end);
-    records_appended();
     return true;
   }
   const std::string status = "record not written: " + base_name(path) + ": " + *why;

@@ -51,7 +51,7 @@ bool read_piece(platform::File& file, int64_t offset, size_t max, std::string* b
 }  // namespace
 
 bool scan_runs_file(RunsCursor& cursor, size_t max_bytes, bool final, std::vector<RowAt>* rows,
-                    ScanResult* result, std::string* why) {
+                    ScanResult* result, std::string* why, const std::function<void()>& at_end) {
   *result = ScanResult{};
   bool missing = false;
   platform::File file = open_locked(cursor.path, &missing, why);
@@ -66,6 +66,7 @@ bool scan_runs_file(RunsCursor& cursor, size_t max_bytes, bool final, std::vecto
   std::string bytes;
   int64_t size = 0;
   const bool read = read_piece(file, cursor.offset, max_bytes, &bytes, &size, why);
+  if (read && at_end && cursor.offset + static_cast<int64_t>(bytes.size()) >= size) at_end();
   file.unlock();  // the records are parsed while the writers go on
   if (!read) return false;
   if (size < cursor.offset) {

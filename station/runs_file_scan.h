@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -43,9 +44,11 @@ struct ScanResult {
 // Reads at most `max_bytes` from `cursor.offset` on, advancing the cursor past every line decided.
 // Each record's row goes to `rows` (none: they are only counted). `final` tells that the file takes
 // no more records (a retired one): the lines left open at its end are decided. False, with the
-// reason in `why`, when the file cannot be read; a missing file is an empty one.
+// reason in `why`, when the file cannot be read; a missing file is an empty one. `at_end` is
+// called, still under the lock, when the piece read reaches the end of the file: no writer can add
+// a record between the read and the call.
 bool scan_runs_file(RunsCursor& cursor, size_t max_bytes, bool final, std::vector<RowAt>* rows,
-                    ScanResult* result, std::string* why);
+                    ScanResult* result, std::string* why, const std::function<void()>& at_end = {});
 
 // Whether `position` still names the record that ends there in the file: the same run id, and
 // a line end just before the offset. On true `cursor` stands just after it.

@@ -168,7 +168,7 @@ std::string valid_utf8(std::string_view text) {
     else if (c >= 0xF0 && c < 0xF5)
       length = 4, low = 0x10000;
     bool valid = length > 0 && k + length <= text.size();
-    uint32_t code = length == 1 ? c : c & (0x3F >> (length - 1));
+    uint32_t code = length <= 1 ? c : c & (0x3F >> (length - 1));  // 0: not a first byte
     for (size_t m = 1; valid && m < length; ++m) {
       const unsigned char next = static_cast<unsigned char>(text[k + m]);
       valid = (next & 0xC0) == 0x80;

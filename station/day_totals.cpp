@@ -9,6 +9,7 @@
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/local_time.h"
+#include "station/fixed_digits.h"
 #include "station/run_record.h"
 #include "station/runs_csv.h"
 #include "station/runs_reader.h"
@@ -33,25 +34,14 @@ std::string date_text(int key) {
   return text;
 }
 
-bool digits(std::string_view text, size_t at, size_t count, int* value) {
-  if (at + count > text.size()) return false;
-  int v = 0;
-  for (size_t k = at; k < at + count; ++k) {
-    if (text[k] < '0' || text[k] > '9') return false;
-    v = v * 10 + (text[k] - '0');
-  }
-  *value = v;
-  return true;
-}
-
 // The instant that an ISO 8601 time with its offset names, "2026-12-09T14:03:07+01:00" (a fraction
 // of a second and "Z" are taken too). False when the text is not such a time.
 bool instant_of(std::string_view text, std::time_t* instant) {
   int year, month, day, hour, minute, second;
-  if (!digits(text, 0, 4, &year) || text.size() < 20 || text[4] != '-' ||
-      !digits(text, 5, 2, &month) || text[7] != '-' || !digits(text, 8, 2, &day) ||
-      text[10] != 'T' || !digits(text, 11, 2, &hour) || text[13] != ':' ||
-      !digits(text, 14, 2, &minute) || text[16] != ':' || !digits(text, 17, 2, &second))
+  if (!fixed_digits(text, 0, 4, &year) || text.size() < 20 || text[4] != '-' ||
+      !fixed_digits(text, 5, 2, &month) || text[7] != '-' || !fixed_digits(text, 8, 2, &day) ||
+      text[10] != 'T' || !fixed_digits(text, 11, 2, &hour) || text[13] != ':' ||
+      !fixed_digits(text, 14, 2, &minute) || text[16] != ':' || !fixed_digits(text, 17, 2, &second))
     return false;
   size_t at = 19;
   if (text[at] == '.') {
@@ -64,8 +54,8 @@ bool instant_of(std::string_view text, std::time_t* instant) {
     ++at;
   } else if (at + 6 == text.size() && (text[at] == '+' || text[at] == '-')) {
     int hours, minutes;
-    if (!digits(text, at + 1, 2, &hours) || text[at + 3] != ':' ||
-        !digits(text, at + 4, 2, &minutes) || hours > 23 || minutes > 59)
+    if (!fixed_digits(text, at + 1, 2, &hours) || text[at + 3] != ':' ||
+        !fixed_digits(text, at + 4, 2, &minutes) || hours > 23 || minutes > 59)
       return false;
     offset = (text[at] == '-' ? -1 : 1) * (hours * 3600L + minutes * 60L);
     at += 6;
@@ -101,7 +91,7 @@ bool record_end_and_result(const RunsRecord& record, std::time_t* end, std::opti
   const std::string_view text = record.field(RunColumn::result);
   int code = 0;
   // An empty result is a START whose port did not open; any other is a number.
-  if (text.size() > 9 || (!text.empty() && !digits(text, 0, text.size(), &code)) ||
+  if (text.size() > 9 || (!text.empty() && !fixed_digits(text, 0, text.size(), &code)) ||
       !instant_of(record.field(RunColumn::end), end))
     return false;
   *result = text.empty() ? std::nullopt : std::optional<int>(code);

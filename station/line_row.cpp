@@ -3,6 +3,7 @@
 #include <limits>
 
 #include "platform/sha256.h"
+#include "station/fixed_digits.h"
 
 namespace station {
 
@@ -14,17 +15,6 @@ bool is_digit(char c) {
 
 bool is_hex(char c) {
   return is_digit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-}
-
-bool digits(std::string_view text, size_t at, size_t count, int* value) {
-  if (at + count > text.size()) return false;
-  int v = 0;
-  for (size_t k = at; k < at + count; ++k) {
-    if (!is_digit(text[k])) return false;
-    v = v * 10 + (text[k] - '0');
-  }
-  *value = v;
-  return true;
 }
 
 int days_in_month(int year, int month) {
@@ -115,10 +105,10 @@ bool is_uuid(std::string_view text) {
 
 bool is_record_time(std::string_view text) {
   int year, month, day, hour, minute, second;
-  if (text.size() < 20 || !digits(text, 0, 4, &year) || text[4] != '-' ||
-      !digits(text, 5, 2, &month) || text[7] != '-' || !digits(text, 8, 2, &day) ||
-      text[10] != 'T' || !digits(text, 11, 2, &hour) || text[13] != ':' ||
-      !digits(text, 14, 2, &minute) || text[16] != ':' || !digits(text, 17, 2, &second))
+  if (text.size() < 20 || !fixed_digits(text, 0, 4, &year) || text[4] != '-' ||
+      !fixed_digits(text, 5, 2, &month) || text[7] != '-' || !fixed_digits(text, 8, 2, &day) ||
+      text[10] != 'T' || !fixed_digits(text, 11, 2, &hour) || text[13] != ':' ||
+      !fixed_digits(text, 14, 2, &minute) || text[16] != ':' || !fixed_digits(text, 17, 2, &second))
     return false;
   size_t at = 19;
   if (text[at] == '.') {
@@ -129,8 +119,8 @@ bool is_record_time(std::string_view text) {
   if (at + 1 == text.size() && text[at] == 'Z') {
   } else if (at + 6 == text.size() && (text[at] == '+' || text[at] == '-')) {
     int hours, minutes;
-    if (!digits(text, at + 1, 2, &hours) || text[at + 3] != ':' ||
-        !digits(text, at + 4, 2, &minutes) || hours > 15 || minutes > 59)
+    if (!fixed_digits(text, at + 1, 2, &hours) || text[at + 3] != ':' ||
+        !fixed_digits(text, at + 4, 2, &minutes) || hours > 15 || minutes > 59)
       return false;
   } else {
     return false;  // a time without its offset names no instant

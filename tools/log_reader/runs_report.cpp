@@ -7,6 +7,7 @@
 
 #include "platform/local_time.h"
 #include "station/day_totals.h"
+#include "station/fixed_digits.h"
 #include "station/runs_csv.h"
 
 namespace log_reader {
@@ -56,17 +57,6 @@ std::string calendar_text(const std::tm& t, const char* format) {
   return text;
 }
 
-bool digits(std::string_view text, size_t at, size_t count, int* value) {
-  if (at + count > text.size()) return false;
-  int v = 0;
-  for (size_t k = at; k < at + count; ++k) {
-    if (text[k] < '0' || text[k] > '9') return false;
-    v = v * 10 + (text[k] - '0');
-  }
-  *value = v;
-  return true;
-}
-
 int days_in_month(int year, int month) {
   static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
   const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
@@ -76,8 +66,9 @@ int days_in_month(int year, int month) {
 // "YYYY-MM-DD" at the start of `text` into `date`; false when it is not a date of the calendar.
 bool read_date(std::string_view text, std::tm* date) {
   int year, month, day;
-  if (!digits(text, 0, 4, &year) || text.size() < 10 || text[4] != '-' ||
-      !digits(text, 5, 2, &month) || text[7] != '-' || !digits(text, 8, 2, &day))
+  if (!station::fixed_digits(text, 0, 4, &year) || text.size() < 10 || text[4] != '-' ||
+      !station::fixed_digits(text, 5, 2, &month) || text[7] != '-' ||
+      !station::fixed_digits(text, 8, 2, &day))
     return false;
   if (year < 1970 || month < 1 || month > 12 || day < 1 || day > days_in_month(year, month))
     return false;
@@ -96,11 +87,11 @@ bool read_offset(std::string_view text, long* offset) {
   }
   if (text.empty() || (text[0] != '+' && text[0] != '-')) return false;
   int hours = 0, minutes = 0;
-  const bool ok =
-      (text.size() == 3 && digits(text, 1, 2, &hours)) ||
-      (text.size() == 5 && digits(text, 1, 2, &hours) && digits(text, 3, 2, &minutes)) ||
-      (text.size() == 6 && digits(text, 1, 2, &hours) && text[3] == ':' &&
-       digits(text, 4, 2, &minutes));
+  const bool ok = (text.size() == 3 && station::fixed_digits(text, 1, 2, &hours)) ||
+                  (text.size() == 5 && station::fixed_digits(text, 1, 2, &hours) &&
+                   station::fixed_digits(text, 3, 2, &minutes)) ||
+                  (text.size() == 6 && station::fixed_digits(text, 1, 2, &hours) &&
+                   text[3] == ':' && station::fixed_digits(text, 4, 2, &minutes));
   if (!ok || hours > 23 || minutes > 59) return false;
   *offset = (text[0] == '-' ? -1 : 1) * (hours * 3600L + minutes * 60L);
   return true;
@@ -189,13 +180,14 @@ bool parse_time_bound(std::string_view text, bool until, bool utc, std::time_t n
   }
   int hour, minute, second = 0;
   size_t at = 16;
-  if ((text[10] != 'T' && text[10] != 't' && text[10] != ' ') || !digits(text, 11, 2, &hour) ||
-      text.size() < 16 || text[13] != ':' || !digits(text, 14, 2, &minute)) {
+  if ((text[10] != 'T' && text[10] != 't' && text[10] != ' ') ||
+      !station::fixed_digits(text, 11, 2, &hour) || text.size() < 16 || text[13] != ':' ||
+      !station::fixed_digits(text, 14, 2, &minute)) {
     *why = quoted + " is not a date and time: YYYY-MM-DDTHH:MM[:SS] (or a space for the T)";
     return false;
   }
   if (at < text.size() && text[at] == ':') {
-    if (!digits(text, at + 1, 2, &second)) {
+    if (!station::fixed_digits(text, at + 1, 2, &second)) {
       *why = quoted + " has no seconds after its minutes' colon";
       return false;
     }

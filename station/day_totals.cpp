@@ -9,7 +9,7 @@
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/local_time.h"
-#include "station/fixed_digits.h"
+#include "station/record_time.h"
 #include "station/run_record.h"
 #include "station/runs_csv.h"
 #include "station/runs_reader.h"
@@ -37,40 +37,18 @@ std::string date_text(int key) {
 // The instant that an ISO 8601 time with its offset names, "2026-12-09T14:03:07+01:00" (a fraction
 // of a second and "Z" are taken too). False when the text is not such a time.
 bool instant_of(std::string_view text, std::time_t* instant) {
-  int year, month, day, hour, minute, second;
-  if (!fixed_digits(text, 0, 4, &year) || text.size() < 20 || text[4] != '-' ||
-      !fixed_digits(text, 5, 2, &month) || text[7] != '-' || !fixed_digits(text, 8, 2, &day) ||
-      text[10] != 'T' || !fixed_digits(text, 11, 2, &hour) || text[13] != ':' ||
-      !fixed_digits(text, 14, 2, &minute) || text[16] != ':' || !fixed_digits(text, 17, 2, &second))
+  RecordTime t;
+  if (!read_record_time(text, &t) || t.offset_hours > 23 || t.offset_minutes > 59 || t.month < 1 ||
+      t.month > 12 || t.day < 1 || t.day > 31 || t.hour > 23 || t.minute > 59 || t.second > 60)
     return false;
-  size_t at = 19;
-  if (text[at] == '.') {
-    const size_t first = ++at;
-    while (at < text.size() && text[at] >= '0' && text[at] <= '9') ++at;
-    if (at == first) return false;
-  }
-  long offset = 0;
-  if (at + 1 == text.size() && text[at] == 'Z') {
-    ++at;
-  } else if (at + 6 == text.size() && (text[at] == '+' || text[at] == '-')) {
-    int hours, minutes;
-    if (!fixed_digits(text, at + 1, 2, &hours) || text[at + 3] != ':' ||
-        !fixed_digits(text, at + 4, 2, &minutes) || hours > 23 || minutes > 59)
-      return false;
-    offset = (text[at] == '-' ? -1 : 1) * (hours * 3600L + minutes * 60L);
-    at += 6;
-  } else {
-    return false;  // a time without its offset names no instant
-  }
-  if (month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59 || second > 60)
-    return false;
+  const long offset = t.offset_sign * (t.offset_hours * 3600L + t.offset_minutes * 60L);
   std::tm utc{};
-  utc.tm_year = year - 1900;
-  utc.tm_mon = month - 1;
-  utc.tm_mday = day;
-  utc.tm_hour = hour;
-  utc.tm_min = minute;
-  utc.tm_sec = second;
+  utc.tm_year = t.year - 1900;
+  utc.tm_mon = t.month - 1;
+  utc.tm_mday = t.day;
+  utc.tm_hour = t.hour;
+  utc.tm_min = t.minute;
+  utc.tm_sec = t.second;
   *instant = platform::utc_instant(utc) - offset;
   return true;
 }

@@ -3,7 +3,7 @@
 #include <limits>
 
 #include "platform/sha256.h"
-#include "station/fixed_digits.h"
+#include "station/record_time.h"
 
 namespace station {
 
@@ -104,29 +104,11 @@ bool is_uuid(std::string_view text) {
 }
 
 bool is_record_time(std::string_view text) {
-  int year, month, day, hour, minute, second;
-  if (text.size() < 20 || !fixed_digits(text, 0, 4, &year) || text[4] != '-' ||
-      !fixed_digits(text, 5, 2, &month) || text[7] != '-' || !fixed_digits(text, 8, 2, &day) ||
-      text[10] != 'T' || !fixed_digits(text, 11, 2, &hour) || text[13] != ':' ||
-      !fixed_digits(text, 14, 2, &minute) || text[16] != ':' || !fixed_digits(text, 17, 2, &second))
-    return false;
-  size_t at = 19;
-  if (text[at] == '.') {
-    const size_t first = ++at;
-    while (at < text.size() && is_digit(text[at])) ++at;
-    if (at == first || at - first > 6) return false;
-  }
-  if (at + 1 == text.size() && text[at] == 'Z') {
-  } else if (at + 6 == text.size() && (text[at] == '+' || text[at] == '-')) {
-    int hours, minutes;
-    if (!fixed_digits(text, at + 1, 2, &hours) || text[at + 3] != ':' ||
-        !fixed_digits(text, at + 4, 2, &minutes) || hours > 15 || minutes > 59)
-      return false;
-  } else {
-    return false;  // a time without its offset names no instant
-  }
-  return year >= 1 && month >= 1 && month <= 12 && day >= 1 && day <= days_in_month(year, month) &&
-         hour <= 23 && minute <= 59 && second <= 59;
+  RecordTime t;
+  return read_record_time(text, &t) && t.fraction_digits <= 6 && t.offset_hours <= 15 &&
+         t.offset_minutes <= 59 && t.year >= 1 && t.month >= 1 && t.month <= 12 && t.day >= 1 &&
+         t.day <= days_in_month(t.year, t.month) && t.hour <= 23 && t.minute <= 59 &&
+         t.second <= 59;
 }
 
 bool is_integer(std::string_view text, int64_t min, int64_t max) {

@@ -7,7 +7,7 @@
 
 #include "platform/local_time.h"
 #include "station/day_totals.h"
-#include "station/fixed_digits.h"
+#include "station/record_time.h"
 #include "station/runs_csv.h"
 
 namespace log_reader {
